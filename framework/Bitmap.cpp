@@ -1,0 +1,285 @@
+#include "framework/Bitmap.h"
+
+#include "framework/BitmapFile.h"
+#include "framework/Exception.h"
+#include "framework/PixelConversion.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+KAVREL_DEFINE_GRAPHIC_CLASS(TBitmap, TGraphic)
+
+namespace {
+// 1 GiB of pixels: room for a 16384 x 16384 true-colour picture, yet a 20-byte header that claims
+// 65535 x 65535 x 32 bits (16 GiB) is refused before anything is allocated.
+constexpr uint64_t kDefaultMaxImageBytes = uint64_t{1} << 30;
+std::atomic<uint64_t> maxImageBytes{kDefaultMaxImageBytes};
+}  // namespace
+
+const char* PixelFormatName(TPixelFormat format)
+{
+    switch (format) {
+    case pfDevice: return "pfDevice";
+    case pf1bit: return "pf1bit";
+    case pf4bit: return "pf4bit";
+    case pf8bit: return "pf8bit";
+    case pf15bit: return "pf15bit";
+    case pf16bit: return "pf16bit";
+    case pf24bit: return "pf24bit";
+    case pf32bit: return "pf32bit";
+    }
+    return "pfCustom";
+}
+
+int BitsPerPixel(TPixelFormat format)
+{
+    switch (format) {
+    case pf1bit: return 1;
+    case pf4bit: return 4;
+    case pf8bit: return 8;
+    case pf15bit:
+    case pf16bit: return 16;
+    case pf24bit: return 24;
+    case pf32bit:
+    case pfDevice: return 32;
+    }
+    return 32;
+}
+
+std::vector<TPaletteEntry> DefaultColorTable(TPixelFormat format)
+{
+    std::vector<TPaletteEntry> table;
+    switch (format) {
+    case pf1bit: table = {{0, 0, 0, 0}, {255, 255, 255, 0}}; break;
+    case pf4bit: {
+        // The 16 colours of the standard VGA palette.
+        static const uint8_t vga[16][3] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+                                           {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
+                                           {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+                                           {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+        for (const auto& c : vga)
+            table.push_back({c[0], c[1], c[2], 0});
+        break;
+    }
+    case pf8bit:
+        // A 6 x 6 x 6 colour cube followed by a 40-step grey ramp.
+        for (int r = 0; r < 6; ++r)
+            for (int g = 0; g < 6; ++g)
+                for (int b = 0; b < 6; ++b)
+                    table.push_back({uint8_t(r * 51), uint8_t(g * 51), uint8_t(b * 51), 0});
+        for (int i = 0; i < 40; ++i) {
+            const auto v = static_cast<uint8_t>((i * 255 + 19) / 39);
+            table.push_back({v, v, v, 0});
+        }
+        break;
+    default: break;
+    }
+    return table;
+}
+
+void TBitmap::FreeDeleter::operator()(uint8_t* p) const
+{
+    std::free(p);
+}
+
+uint64_t TBitmap::MaxImageBytes()
+{
+    return maxImageBytes.load();
+}
+
+void TBitmap::SetMaxImageBytes(uint64_t bytes)
+{
+    maxImageBytes.store(bytes);
+}
+
+size_t TBitmap::RowBytesFor(int width, TPixelFormat format)
+{
+    return (static_cast<size_t>(std::max(width, 0)) * ::BitsPerPixel(format) + 7) / 8;
+}
+
+void TBitmap::CheckSize(int64_t width, int64_t height, TPixelFormat format)
+{
+    if (width < 0 || height < 0 || width > INT32_MAX || height > INT32_MAX)
+        throw EOutOfResources("Invalid bitmap size " + std::to_string(width) + "x" + std::to_string(height));
+    const uint64_t stride = ((static_cast<uint64_t>(width) * ::BitsPerPixel(format) + 7) / 8 + 3) & ~uint64_t{3};
+    if (height > 0 && stride > MaxImageBytes() / static_cast<uint64_t>(height)) {
+        throw EOutOfResources("Bitmap too large: " + std::to_string(width) + "x" + std::to_string(height) + " at " +
+                              std::to_string(::BitsPerPixel(format)) + " bits per pixel");
+    }
+}
+
+TBitmap::TBitmap(const TBitmap& other) : TGraphic(other)
+{
+    *this = other;
+}
+
+TBitmap& TBitmap::operator=(const TBitmap& other)
+{
+    if (this == &other)
+        return *this;
+    width_ = other.width_;
+    height_ = other.height_;
+    pixelFormat_ = other.pixelFormat_;
+    palette_ = other.palette_ ? std::make_unique<TPalette>(*other.palette_) : nullptr;
+    colorTable_ = other.colorTable_;
+    pixels_.reset();
+    const size_t bytes = Stride() * static_cast<size_t>(height_);
+    if (bytes > 0) {
+        pixels_.reset(static_cast<uint8_t*>(std::malloc(bytes)));
+        if (!pixels_)
+            throw EOutOfResources("Out of memory for a " + std::to_string(width_) + "x" + std::to_string(height_) + " bitmap");
+        std::memcpy(pixels_.get(), other.pixels_.get(), bytes);
+    }
+    return *this;
+}
+
+void TBitmap::Reallocate(int width, int height)
+{
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    CheckSize(width, height, pixelFormat_);
+    const size_t newRowBytes = RowBytesFor(width, pixelFormat_);
+    const size_t newStride = (newRowBytes + 3) & ~size_t{3};
+    PixelBuffer fresh;
+    if (newStride * static_cast<size_t>(height) > 0) {
+        // calloc: zero-filled, and the kernel hands out zero pages lazily for large pictures.
+        fresh.reset(static_cast<uint8_t*>(std::calloc(newStride, static_cast<size_t>(height))));
+        if (!fresh)
+            throw EOutOfResources("Out of memory for a " + std::to_string(width) + "x" + std::to_string(height) + " bitmap");
+        if (pixels_) {
+            const size_t oldStride = Stride();
+            const size_t copyBytes = std::min(newRowBytes, static_cast<size_t>(RowBytes()));
+            const int rows = std::min(height, height_);
+            for (int y = 0; y < rows; ++y)
+                std::memcpy(fresh.get() + newStride * y, pixels_.get() + oldStride * y, copyBytes);
+            // Whole bytes were copied; clear pixels of a partial last byte that now lie beyond the old width.
+            const size_t oldBits = static_cast<size_t>(width_) * BitsPerPixel();
+            if (width > width_ && oldBits % 8 != 0) {
+                const auto keep = static_cast<uint8_t>(0xFF << (8 - oldBits % 8));
+                for (int y = 0; y < rows; ++y)
+                    fresh.get()[newStride * y + oldBits / 8] &= keep;
+            }
+        }
+    }
+    pixels_ = std::move(fresh);
+    width_ = width;
+    height_ = height;
+}
+
+void TBitmap::SetWidth(int width)
+{
+    if (width != width_)
+        Reallocate(width, height_);
+}
+
+void TBitmap::SetHeight(int height)
+{
+    if (height != height_)
+        Reallocate(width_, height);
+}
+
+void TBitmap::SetSize(int width, int height)
+{
+    if (width != width_ || height != height_)
+        Reallocate(width, height);
+}
+
+void TBitmap::ApplyDefaultColorTable()
+{
+    if (!IsIndexed(pixelFormat_))
+        colorTable_.clear();
+    else if (palette_)
+        colorTable_ = palette_->Entries();
+    else
+        colorTable_ = DefaultColorTable(pixelFormat_);
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat format)
+{
+    if (format == pixelFormat_)
+        return;
+    const TPixelFormat old = pixelFormat_;
+    if (Empty()) {
+        CheckSize(width_, height_, format);
+        pixelFormat_ = format;
+        pixels_.reset();
+        Reallocate(width_, height_);
+        ApplyDefaultColorTable();
+        return;
+    }
+
+    TBitmap result;
+    result.pixelFormat_ = format;
+    result.palette_ = palette_ ? std::make_unique<TPalette>(*palette_) : nullptr;
+    result.ApplyDefaultColorTable();
+    result.Reallocate(width_, height_);
+
+    if (IsIndexed(old) && IsIndexed(format) && ::BitsPerPixel(format) >= ::BitsPerPixel(old)) {
+        // Widening indices keeps every index and the colour table as they are.
+        result.colorTable_ = colorTable_;
+        const int oldBits = ::BitsPerPixel(old);
+        const int newBits = ::BitsPerPixel(format);
+        for (int y = 0; y < height_; ++y) {
+            const uint8_t* src = ScanLine(y);
+            uint8_t* dst = result.ScanLine(y);
+            for (int x = 0; x < width_; ++x) {
+                const int oldPerByte = 8 / oldBits;
+                const unsigned index = (src[x / oldPerByte] >> (8 - oldBits * (x % oldPerByte + 1))) & ((1u << oldBits) - 1);
+                const int newPerByte = 8 / newBits;
+                dst[x / newPerByte] |= static_cast<uint8_t>(index << (8 - newBits * (x % newPerByte + 1)));
+            }
+        }
+    } else {
+        std::vector<uint8_t> bgra(static_cast<size_t>(width_) * 4);
+        std::unique_ptr<TColorMatcher> matcher;
+        if (IsIndexed(format))
+            matcher = std::make_unique<TColorMatcher>(result.colorTable_);
+        for (int y = 0; y < height_; ++y) {
+            RowToBgra(*this, y, bgra.data());
+            BgraToRow(bgra.data(), width_, format, matcher.get(), result.ScanLine(y));
+        }
+    }
+    pixelFormat_ = format;
+    colorTable_ = std::move(result.colorTable_);
+    pixels_ = std::move(result.pixels_);
+}
+
+uint8_t* TBitmap::ScanLine(int y)
+{
+    if (y < 0 || y >= height_ || !pixels_)
+        throw Exception("Scan line index out of range");
+    return pixels_.get() + Stride() * static_cast<size_t>(y);
+}
+
+const uint8_t* TBitmap::ScanLine(int y) const
+{
+    return const_cast<TBitmap*>(this)->ScanLine(y);
+}
+
+void TBitmap::SetPalette(HPALETTE palette)
+{
+    palette_ = std::move(palette);
+    ApplyDefaultColorTable();
+}
+
+void TBitmap::ReleaseHandle()
+{
+    pixels_.reset();
+    palette_.reset();
+    colorTable_.clear();
+    width_ = height_ = 0;
+    pixelFormat_ = pfDevice;
+}
+
+void TBitmap::LoadStream(TStream& stream)
+{
+    ReadWindowsBitmap(stream, *this);
+}
+
+void TBitmap::SaveStream(TStream& stream)
+{
+    WriteWindowsBitmap(stream, *this);
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "framework/Graphic.h"
+#include "framework/Palette.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// How the pixels of a row are laid out.
+//   pf1bit, pf4bit: palette indices, leftmost pixel in the most significant bits of a byte
+//   pf8bit: one palette index per byte
+//   pf15bit: 16-bit little-endian, blue bits 0-4, green 5-9, red 10-14
+//   pf16bit: 16-bit little-endian, blue bits 0-4, green 5-10, red 11-15
+//   pf24bit: blue, green, red
+//   pf32bit: blue, green, red, alpha
+//   pfDevice: the display's own format, here blue, green, red and an unused byte
+enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
+
+const char* PixelFormatName(TPixelFormat format);
+int BitsPerPixel(TPixelFormat format);
+inline bool IsIndexed(TPixelFormat format) { return format == pf1bit || format == pf4bit || format == pf8bit; }
+
+// A raster picture. Row 0 is the top row. Rows are zero-filled when made, so nothing ever shows
+// uninitialised memory; a size beyond MaxImageBytes() is refused before anything is allocated.
+class TBitmap : public TGraphic {
+    KAVREL_DECLARE_GRAPHIC_CLASS(TBitmap)
+public:
+    TBitmap() = default;
+    TBitmap(const TBitmap& other);
+    TBitmap& operator=(const TBitmap& other);
+    TBitmap(TBitmap&&) noexcept = default;
+    TBitmap& operator=(TBitmap&&) noexcept = default;
+    ~TBitmap() override = default;
+
+    void Assign(const TBitmap& source) { *this = source; }
+
+    // The Windows bitmap file format.
+    void LoadStream(TStream& stream) override;
+    void SaveStream(TStream& stream) override;
+
+    const TBitmap* DisplayBitmap() const override { return this; }
+
+    bool Empty() const override { return width_ == 0 || height_ == 0; }
+    int Width() const override { return width_; }
+    int Height() const override { return height_; }
+    // Changing the size keeps the overlapping top-left part of the picture; new pixels are zero.
+    virtual void SetWidth(int width);
+    virtual void SetHeight(int height);
+    void SetSize(int width, int height);
+
+    TPixelFormat PixelFormat() const { return pixelFormat_; }
+    // Converts the existing pixels to the new layout (palette indices are kept between indexed
+    // formats when they fit; colours are mapped to the nearest colour-table entry otherwise).
+    void SetPixelFormat(TPixelFormat format);
+    int BitsPerPixel() const { return ::BitsPerPixel(pixelFormat_); }
+
+    // Bytes of one row that belong to the picture: (Width * bits + 7) / 8.
+    int RowBytes() const { return static_cast<int>(RowBytesFor(width_, pixelFormat_)); }
+    uint8_t* ScanLine(int y);
+    const uint8_t* ScanLine(int y) const;
+
+    // The bitmap takes ownership of the palette; its entries become the colour table.
+    void SetPalette(HPALETTE palette);
+    const TPalette* Palette() const { return palette_.get(); }
+    // The colours that palette indices stand for (indexed formats only; empty otherwise).
+    const std::vector<TPaletteEntry>& ColorTable() const { return colorTable_; }
+
+    // "Handle := 0": the image, its size and its palette are gone and the format reads pfDevice.
+    void ReleaseHandle();
+
+    static size_t RowBytesFor(int width, TPixelFormat format);
+    // The central cap on the pixel memory of one bitmap.
+    static uint64_t MaxImageBytes();
+    static void SetMaxImageBytes(uint64_t bytes);
+    // Raises the framework's failure when a bitmap of this size and format would be refused.
+    static void CheckSize(int64_t width, int64_t height, TPixelFormat format);
+
+private:
+    struct FreeDeleter {
+        void operator()(uint8_t* p) const;
+    };
+    using PixelBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+    void Reallocate(int width, int height);
+    void ApplyDefaultColorTable();
+    size_t Stride() const { return (RowBytes() + size_t{3}) & ~size_t{3}; }
+
+    int width_ = 0;
+    int height_ = 0;
+    TPixelFormat pixelFormat_ = pfDevice;
+    PixelBuffer pixels_;
+    HPALETTE palette_;
+    std::vector<TPaletteEntry> colorTable_;
+};
+
+// The colours an indexed bitmap gets when no palette was given.
+std::vector<TPaletteEntry> DefaultColorTable(TPixelFormat format);

@@ -1,0 +1,157 @@
+#include "framework/PixelConversion.h"
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+void IndexedToBgra(const uint8_t* row, int width, int bits, const std::vector<TPaletteEntry>& table, uint8_t* dest)
+{
+    const int perByte = 8 / bits;
+    const unsigned mask = (1u << bits) - 1;
+    for (int x = 0; x < width; ++x) {
+        const int shift = 8 - bits * (x % perByte + 1);
+        const unsigned index = (row[x / perByte] >> shift) & mask;
+        uint8_t* out = dest + 4 * x;
+        if (index < table.size()) {
+            out[0] = table[index].peBlue;
+            out[1] = table[index].peGreen;
+            out[2] = table[index].peRed;
+        } else {
+            out[0] = out[1] = out[2] = 0;
+        }
+        out[3] = 255;
+    }
+}
+
+}  // namespace
+
+void RowToBgra(const TBitmap& bitmap, int y, uint8_t* dest)
+{
+    const uint8_t* row = bitmap.ScanLine(y);
+    const int width = bitmap.Width();
+    switch (bitmap.PixelFormat()) {
+    case pf1bit: IndexedToBgra(row, width, 1, bitmap.ColorTable(), dest); break;
+    case pf4bit: IndexedToBgra(row, width, 4, bitmap.ColorTable(), dest); break;
+    case pf8bit: {
+        const auto& table = bitmap.ColorTable();
+        for (int x = 0; x < width; ++x) {
+            uint8_t* out = dest + 4 * x;
+            if (row[x] < table.size()) {
+                const TPaletteEntry& e = table[row[x]];
+                out[0] = e.peBlue;
+                out[1] = e.peGreen;
+                out[2] = e.peRed;
+            } else {
+                out[0] = out[1] = out[2] = 0;
+            }
+            out[3] = 255;
+        }
+        break;
+    }
+    case pf15bit:
+        for (int x = 0; x < width; ++x) {
+            const unsigned v = row[2 * x] | row[2 * x + 1] << 8;
+            uint8_t* out = dest + 4 * x;
+            out[0] = Expand5(v & 0x1F);
+            out[1] = Expand5(v >> 5 & 0x1F);
+            out[2] = Expand5(v >> 10 & 0x1F);
+            out[3] = 255;
+        }
+        break;
+    case pf16bit:
+        for (int x = 0; x < width; ++x) {
+            const unsigned v = row[2 * x] | row[2 * x + 1] << 8;
+            uint8_t* out = dest + 4 * x;
+            out[0] = Expand5(v & 0x1F);
+            out[1] = Expand6(v >> 5 & 0x3F);
+            out[2] = Expand5(v >> 11 & 0x1F);
+            out[3] = 255;
+        }
+        break;
+    case pf24bit:
+        for (int x = 0; x < width; ++x) {
+            uint8_t* out = dest + 4 * x;
+            out[0] = row[3 * x];
+            out[1] = row[3 * x + 1];
+            out[2] = row[3 * x + 2];
+            out[3] = 255;
+        }
+        break;
+    case pf32bit: std::memcpy(dest, row, static_cast<size_t>(width) * 4); break;
+    case pfDevice:
+        for (int x = 0; x < width; ++x) {
+            std::memcpy(dest + 4 * x, row + 4 * x, 3);
+            dest[4 * x + 3] = 255;
+        }
+        break;
+    }
+}
+
+TColorMatcher::TColorMatcher(const std::vector<TPaletteEntry>& table) : table_(table), cache_(32768, -1) {}
+
+uint8_t TColorMatcher::Nearest(uint8_t blue, uint8_t green, uint8_t red)
+{
+    if (table_.empty())
+        return 0;
+    const unsigned key = (red >> 3) << 10 | (green >> 3) << 5 | (blue >> 3);
+    if (cache_[key] >= 0)
+        return static_cast<uint8_t>(cache_[key]);
+    int best = 0;
+    int bestDistance = INT_MAX;
+    for (size_t i = 0; i < table_.size() && i < 256; ++i) {
+        const int dr = table_[i].peRed - red;
+        const int dg = table_[i].peGreen - green;
+        const int db = table_[i].peBlue - blue;
+        const int distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = static_cast<int>(i);
+        }
+    }
+    cache_[key] = static_cast<int16_t>(best);
+    return static_cast<uint8_t>(best);
+}
+
+void BgraToRow(const uint8_t* bgra, int width, TPixelFormat format, TColorMatcher* matcher, uint8_t* dest)
+{
+    switch (format) {
+    case pf1bit:
+    case pf4bit: {
+        const int bits = format == pf1bit ? 1 : 4;
+        const int perByte = 8 / bits;
+        std::memset(dest, 0, TBitmap::RowBytesFor(width, format));
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = bgra + 4 * x;
+            const unsigned index = matcher->Nearest(p[0], p[1], p[2]) & ((1u << bits) - 1);
+            dest[x / perByte] |= static_cast<uint8_t>(index << (8 - bits * (x % perByte + 1)));
+        }
+        break;
+    }
+    case pf8bit:
+        for (int x = 0; x < width; ++x)
+            dest[x] = matcher->Nearest(bgra[4 * x], bgra[4 * x + 1], bgra[4 * x + 2]);
+        break;
+    case pf15bit:
+    case pf16bit:
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = bgra + 4 * x;
+            const unsigned v = format == pf15bit ? (p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3
+                                                 : (p[2] >> 3) << 11 | (p[1] >> 2) << 5 | p[0] >> 3;
+            dest[2 * x] = static_cast<uint8_t>(v);
+            dest[2 * x + 1] = static_cast<uint8_t>(v >> 8);
+        }
+        break;
+    case pf24bit:
+        for (int x = 0; x < width; ++x)
+            std::memcpy(dest + 3 * x, bgra + 4 * x, 3);
+        break;
+    case pf32bit: std::memcpy(dest, bgra, static_cast<size_t>(width) * 4); break;
+    case pfDevice:
+        for (int x = 0; x < width; ++x) {
+            std::memcpy(dest + 4 * x, bgra + 4 * x, 3);
+            dest[4 * x + 3] = 0;
+        }
+        break;
+    }
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "framework/Bitmap.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// The one place where pixel layouts are turned into one another.
+
+// Expands row y to Width pixels of four bytes: blue, green, red, alpha. Alpha is the stored fourth
+// byte for pf32bit and 255 for every other format; indices beyond the colour table are black.
+void RowToBgra(const TBitmap& bitmap, int y, uint8_t* dest);
+
+// Maps colours to the nearest entry of a colour table, with a cache on 15-bit colours.
+class TColorMatcher {
+public:
+    explicit TColorMatcher(const std::vector<TPaletteEntry>& table);
+    uint8_t Nearest(uint8_t blue, uint8_t green, uint8_t red);
+
+private:
+    std::vector<TPaletteEntry> table_;
+    std::vector<int16_t> cache_;  // -1 until computed
+};
+
+// Packs `width` BGRA pixels into the row layout of `format`. Indexed formats need a matcher.
+void BgraToRow(const uint8_t* bgra, int width, TPixelFormat format, TColorMatcher* matcher, uint8_t* dest);
+
+// Expands a 5-bit or 6-bit channel to 8 bits by repeating its top bits.
+inline uint8_t Expand5(unsigned v) { return static_cast<uint8_t>(v << 3 | v >> 2); }
+inline uint8_t Expand6(unsigned v) { return static_cast<uint8_t>(v << 2 | v >> 4); }

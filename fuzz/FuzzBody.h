@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Loads the bytes through every registered graphic class from a memory stream; a successful load
+// is also converted for display and saved again. Failures the readers report are expected; anything
+// else (a crash, a sanitizer report, a foreign exception) is a bug.
+void LoadThroughEveryReader(const uint8_t* data, size_t size);
+
+// Registers every format and lowers the bitmap size cap so that fuzzing stays within memory limits.
+void PrepareFuzzing();

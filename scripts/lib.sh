@@ -1,0 +1,40 @@
+# Shared by scripts/run and scripts/test: installs what is missing on Debian 12 and builds.
+
+KAVREL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+JOBS="$(nproc 2>/dev/null || echo 2)"
+
+# Everything the project needs to build, test and run.
+KAVREL_PACKAGES=(
+  build-essential cmake g++ pkg-config
+  clang libclang-rt-14-dev                          # libFuzzer and the fuzz targets
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libjpeg62-turbo-dev libpng-dev                    # JPEG pictures and PNG-encoded icons
+  qt6-base-dev qt6-base-dev-tools libgl-dev         # the application
+  libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev     # screen capture
+  xvfb openbox xdotool xclip x11-utils              # the X11 tests
+  fonts-wqy-microhei                                # Chinese menus and dialogs
+  imagemagick netpbm libtiff-tools                  # independent decoders for cross-checks
+)
+
+as_root() {
+  if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+ensure_packages() {
+  local missing=()
+  for p in "${KAVREL_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+  local dir="$1"; shift
+  cmake -S "$KAVREL_ROOT" -B "$KAVREL_ROOT/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+    cmake --build "$KAVREL_ROOT/$dir" -j "$JOBS"
+}

@@ -1,0 +1,99 @@
+// Every picture of the shared sample folder, read by the class registered for its extension and
+// compared with its independent reference decode as MANIFEST.tsv says.
+
+#include "framework/Exception.h"
+#include "framework/Picture.h"
+#include "tests/support/TestData.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// How far an `approx` decode may stray from its reference, per folder. A pixel counts as off when
+// one of its samples differs by more than `threshold`.
+struct Tolerance {
+    int threshold;
+    double maxFractionOver;
+    double maxMeanDiff;
+};
+
+Tolerance ApproxTolerance(const std::string& folder)
+{
+    static const std::map<std::string, Tolerance> tolerances = {
+        // 5- and 6-bit channels expanded by bit replication or by scaling: at most a few levels apart.
+        {"bmp", {8, 0.0, 4.0}},
+        {"tga", {8, 0.0, 4.0}},
+    };
+    const auto it = tolerances.find(folder);
+    return it != tolerances.end() ? it->second : Tolerance{16, 0.02, 3.0};
+}
+
+std::vector<ManifestRow> CorpusRows()
+{
+    const auto dir = TestDataDir();
+    return dir ? ReadManifest(*dir) : std::vector<ManifestRow>{};
+}
+
+std::string TestName(const testing::TestParamInfo<ManifestRow>& info)
+{
+    std::string name = info.param.path;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
+class CorpusTest : public testing::TestWithParam<ManifestRow> {
+protected:
+    void SetUp() override { EnsureFormatsRegistered(); }
+};
+
+TEST_P(CorpusTest, DecodesAsTheManifestSays)
+{
+    KAVREL_REQUIRE_TESTDATA(dir);
+    const ManifestRow& row = GetParam();
+    const fs::path file = dir / row.path;
+    const std::string extension = FileExtension(row.path);
+    if (!TPicture::Formats().FindExt(extension))
+        GTEST_SKIP() << "no reader registered for ." << extension << " yet";
+
+    TPicture picture;
+    if (row.expect == "fail" || row.expect == "none") {
+        // Malformed or unreferenced: a clean failure or a clean load, never a crash.
+        try {
+            picture.LoadFromFile(file.string());
+        } catch (const Exception& e) {
+            EXPECT_FALSE(e.Message().empty());
+        }
+        return;
+    }
+
+    ASSERT_NO_THROW(picture.LoadFromFile(file.string())) << row.path;
+    const TBitmap* bitmap = picture.Graphic()->DisplayBitmap();
+    ASSERT_NE(bitmap, nullptr) << row.path << " has no raster form";
+    const RgbaImage actual = BitmapToRgba(*bitmap);
+    ASSERT_EQ(actual.width, row.width) << row.path;
+    ASSERT_EQ(actual.height, row.height) << row.path;
+    if (row.ByDesign())
+        return;  // the reader deliberately differs from the oracle: only the size is comparable
+
+    const RgbaImage reference = ReadPam(dir / (row.path + ".ref.pam"));
+    if (row.expect == "exact") {
+        const ImageDifference d = CompareRgb(actual, reference, 0);
+        EXPECT_EQ(d.maxDiff, 0) << row.path << ": " << d.fractionOver * 100 << "% of pixels differ";
+    } else {
+        const Tolerance t = ApproxTolerance(row.Folder());
+        const ImageDifference d = CompareRgb(actual, reference, t.threshold);
+        EXPECT_LE(d.fractionOver, t.maxFractionOver) << row.path << " max diff " << d.maxDiff;
+        EXPECT_LE(d.meanDiff, t.maxMeanDiff) << row.path;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shared, CorpusTest, testing::ValuesIn(CorpusRows()), TestName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusTest);
+
+}  // namespace
