@@ -1,0 +1,443 @@
+#include "app/Main.h"
+
+#include "app/Application.h"
+#include "app/CaptureSource.h"
+#include "app/Childwin.h"
+#include "app/ErrorBox.h"
+#include "app/ImageControl.h"
+#include "app/ScrollBox.h"
+#include "app/WindowLayout.h"
+#include "app/about.h"
+#include "framework/Bitmap.h"
+#include "framework/Picture.h"
+#include "ui_Main.h"
+
+#include <QAbstractEventDispatcher>
+#include <QActionGroup>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+namespace {
+
+constexpr QSize kOuterSize(558, 483);
+constexpr int kToolBarHeight = 30;
+constexpr QSize kToolButtonSize(23, 22);
+constexpr int kStatusBarHeight = 19;
+constexpr int kCreditPanelWidth = 154;
+
+// The save dialog's filter, as the stored description has it.
+const char* const kSaveFilter =
+    "Bitmaps (*.bmp)|*.bmp|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Icons (*.ico)|*.ico|"
+    "Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf|"
+    "All (*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf";
+
+// "description|pattern|..." as Qt's name filters: Qt reads the patterns from the parentheses of the
+// description and wants them separated by blanks.
+QStringList QtNameFilters(const QString& filter)
+{
+    QStringList result;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+        result.append(QString(parts[i]).replace(QLatin1Char(';'), QLatin1Char(' ')));
+    return result;
+}
+
+std::string LocalFileName(const QString& name)
+{
+    return QFile::encodeName(name).toStdString();
+}
+
+}  // namespace
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::MainForm>())
+{
+    ui_->setupUi(this);
+    ui_->ActionList1->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
+    SetUpToolBar();
+    SetUpStatusBar();
+    BindCommands();
+
+    // Mouse movement over the empty workspace reaches the frame; the image windows keep their own.
+    Workspace()->viewport()->setMouseTracking(true);
+    Workspace()->viewport()->installEventFilter(this);
+    connect(ui_->Window1, &QMenu::aboutToShow, this, &TMainForm::RebuildWindowList);
+    connect(QAbstractEventDispatcher::instance(thread()), &QAbstractEventDispatcher::aboutToBlock, this,
+            &TMainForm::UpdateWindowCommands);
+
+    resize(kOuterSize);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(kOuterSize.width() / 2, kOuterSize.height() / 2));
+
+    RunGuarded(this, [this] { FormCreate(); });
+}
+
+TMainForm::~TMainForm() = default;
+
+QMdiArea* TMainForm::Workspace() const
+{
+    return ui_->MDIClient;
+}
+
+void TMainForm::SetUpToolBar()
+{
+    QToolBar* bar = ui_->ToolBar2;
+    bar->setFixedHeight(kToolBarHeight);
+    bar->toggleViewAction()->setVisible(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    for (QAction* action : bar->actions()) {
+        if (auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action))) {
+            button->setFixedSize(kToolButtonSize);
+            button->setAutoRaise(true);
+        }
+    }
+}
+
+void TMainForm::SetUpStatusBar()
+{
+    QStatusBar* bar = ui_->StatusBar;
+    bar->setFixedHeight(kStatusBarHeight);
+    creditPanel_ = new QLabel(Maker::CreditLine(), bar);
+    creditPanel_->setObjectName(QStringLiteral("StatusPanel1"));
+    creditPanel_->setFixedWidth(kCreditPanelWidth);
+    addressPanel_ = new QLabel(QString::fromUtf8(Maker::kSecondWebAddress) + QStringLiteral(" QQ:")
+                                   + QString::fromUtf8(Maker::kContactNumber),
+                               bar);
+    addressPanel_->setObjectName(QStringLiteral("StatusPanel2"));
+    addressPanel_->setMinimumWidth(50);
+    for (QLabel* panel : {creditPanel_, addressPanel_}) {
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setContentsMargins(2, 0, 2, 0);
+    }
+    bar->addWidget(creditPanel_);
+    bar->addWidget(addressPanel_, 1);
+}
+
+void TMainForm::BindCommands()
+{
+    using Handler = void (TMainForm::*)(QObject*);
+    const std::pair<QAction*, Handler> bindings[] = {
+        {ui_->FileOpen1, &TMainForm::FileOpen1Execute},
+        {ui_->FileClose1, &TMainForm::FileClose1Execute},
+        {ui_->FileSave1, &TMainForm::FileSave1Execute},
+        {ui_->FileExit1, &TMainForm::FileExit1Execute},
+        {ui_->CaptureDesktop1, &TMainForm::CaptureDesktop1Execute},
+        {ui_->CaptureArea1, &TMainForm::CaptureArea1Execute},
+        {ui_->CaptureActive1, &TMainForm::CaptureActive1Execute},
+        {ui_->CaptureObject1, &TMainForm::CaptureObject1Execute},
+        {ui_->WindowCascade1, &TMainForm::WindowCascade1Execute},
+        {ui_->WindowTileHorizontal1, &TMainForm::WindowTileHorizontal1Execute},
+        {ui_->WindowTileVertical1, &TMainForm::WindowTileVertical1Execute},
+        {ui_->WindowArrangeAll1, &TMainForm::WindowArrangeAll1Execute},
+        {ui_->N16, &TMainForm::N16Click},
+        {ui_->N2, &TMainForm::N2Click},
+        {ui_->N3, &TMainForm::N3Click},
+    };
+    for (const auto& [action, handler] : bindings) {
+        connect(action, &QAction::triggered, this, [this, action = action, handler = handler] {
+            RunGuarded(this, [&] { (this->*handler)(action); });
+        });
+    }
+}
+
+void TMainForm::FormCreate()
+{
+    openFilter_ = QString::fromStdString(GraphicFilter(TPicture::Formats(), TBitmap::StaticClass()));
+    openDefaultExtension_ = QString::fromStdString(GraphicExtension(TPicture::Formats(), TBitmap::StaticClass()));
+    UpdateCommandStates();
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!placementClosed_) {
+        // The window manager adds its frame after the window is mapped; the outer size is corrected
+        // once the frame is known, and only during the first moments, so a user's move stands.
+        QTimer::singleShot(1500, this, [this] { placementClosed_ = true; });
+        PlaceOuterFrame();
+    }
+}
+
+bool TMainForm::event(QEvent* event)
+{
+    if (!placementClosed_ && !outerPlaced_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        PlaceOuterFrame();
+    return QMainWindow::event(event);
+}
+
+void TMainForm::PlaceOuterFrame()
+{
+    if (outerPlaced_ || !isVisible())
+        return;
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    if (frame == client)
+        return;  // no frame yet
+    outerPlaced_ = true;
+    const QSize decoration = frame.size() - client.size();
+    resize(kOuterSize - decoration);
+    if (const QScreen* screen = this->screen()) {
+        const QPoint topLeft = screen->availableGeometry().center()
+                               - QPoint(kOuterSize.width() / 2, kOuterSize.height() / 2);
+        move(topLeft);
+    }
+}
+
+QList<TMDIChild*> TMainForm::ImageWindows() const
+{
+    // A released window is gone from the workspace's own list at once but is destroyed only when
+    // control is back in the event loop; until then it still counts.
+    return Workspace()->viewport()->findChildren<TMDIChild*>(Qt::FindDirectChildrenOnly);
+}
+
+TMDIChild* TMainForm::ActiveImageWindow() const
+{
+    return qobject_cast<TMDIChild*>(Workspace()->activeSubWindow());
+}
+
+void TMainForm::UpdateCommandStates()
+{
+    ui_->FileOpen1->setEnabled(true);
+    const bool any = !ImageWindows().isEmpty();
+    ui_->FileClose1->setEnabled(any);
+    ui_->FileSave1->setEnabled(any);
+    ui_->WindowCascade1->setEnabled(any);
+    ui_->WindowTileVertical1->setEnabled(any);
+    ui_->WindowArrangeAll1->setEnabled(any);
+}
+
+void TMainForm::UpdateWindowCommands()
+{
+    const bool any = !Workspace()->subWindowList().isEmpty();
+    ui_->WindowCascade1->setEnabled(any);
+    ui_->WindowTileHorizontal1->setEnabled(any);
+    ui_->WindowTileVertical1->setEnabled(any);
+    ui_->WindowArrangeAll1->setEnabled(any);
+    ui_->FileClose1->setEnabled(ActiveImageWindow() != nullptr);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Workspace()->viewport() && event->type() == QEvent::MouseMove)
+        RunGuarded(this, [this] { FormMouseMove(); });
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::FormMouseMove()
+{
+    UpdateCommandStates();
+}
+
+TMDIChild* TMainForm::CreateImageWindow(const QString& title)
+{
+    auto* child = new TMDIChild;
+    Workspace()->addSubWindow(child);
+    const int step = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, child)
+                     + style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, child);
+    child->setGeometry(DefaultChildPlacement(Workspace()->viewport()->rect(), placedWindows_++, step));
+    child->show();
+    Workspace()->setActiveSubWindow(child);
+    child->setWindowTitle(title);
+    if (QFileInfo(title).isFile()) {
+        child->Image->LoadFromFile(LocalFileName(title));
+        // Opened pictures scroll like captures do.
+        child->ScrollBox->SetHorzRange(child->Image->Picture().Width());
+        child->ScrollBox->SetVertRange(child->Image->Picture().Height());
+    }
+    return child;
+}
+
+void TMainForm::FileOpen1Execute(QObject*)
+{
+    QFileDialog dialog(this);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(QtNameFilters(openFilter_));
+    dialog.setDefaultSuffix(openDefaultExtension_);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        CreateImageWindow(dialog.selectedFiles().first());
+    UpdateCommandStates();
+}
+
+void TMainForm::FileSave1Execute(QObject*)
+{
+    QFileDialog dialog(this);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(QtNameFilters(QString::fromUtf8(kSaveFilter)));
+    dialog.setDefaultSuffix(QStringLiteral("bmp"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    TMDIChild* child = ActiveImageWindow();
+    if (!child)
+        return;
+    TPicture picture = child->Image->Picture();
+    picture.SaveToFile(LocalFileName(dialog.selectedFiles().first()));
+}
+
+void TMainForm::FileExit1Execute(QObject*)
+{
+    close();
+}
+
+void TMainForm::FileClose1Execute(QObject*)
+{
+    if (TMDIChild* child = ActiveImageWindow())
+        child->close();
+    UpdateCommandStates();
+}
+
+void TMainForm::CaptureInto(const QString& title, std::unique_ptr<TBitmap> (ICaptureSource::*operation)())
+{
+    TMDIChild* child = CreateImageWindow(title);
+    if (TMDIChild* active = ActiveImageWindow())
+        child = active;
+    std::unique_ptr<TBitmap> bitmap = OxaScreenCapture1 ? (OxaScreenCapture1->*operation)() : nullptr;
+    child->Image->AssignGraphic(bitmap.get());
+    child->ScrollBox->SetHorzRange(child->Image->Picture().Width());
+    child->ScrollBox->SetVertRange(child->Image->Picture().Height());
+    child->Image->repaint();
+    UpdateCommandStates();
+}
+
+void TMainForm::CaptureDesktop1Execute(QObject*)
+{
+    CaptureInto(QStringLiteral("Captured Desktop"), &ICaptureSource::CaptureDesktop);
+}
+
+void TMainForm::CaptureActive1Execute(QObject*)
+{
+    CaptureInto(QStringLiteral("Captured Active Window"), &ICaptureSource::CaptureActiveWindow);
+}
+
+void TMainForm::CaptureObject1Execute(QObject*)
+{
+    CaptureInto(QStringLiteral("Captured Object"), &ICaptureSource::CaptureObject);
+}
+
+void TMainForm::CaptureArea1Execute(QObject*)
+{
+    CaptureInto(QStringLiteral("Captured Rect"), &ICaptureSource::CaptureArea);
+}
+
+void TMainForm::WindowCascade1Execute(QObject*)
+{
+    Workspace()->cascadeSubWindows();
+}
+
+void TMainForm::Tile(bool horizontal)
+{
+    QList<QMdiSubWindow*> normal;
+    int iconHeight = 0;
+    bool hasMinimised = false;
+    // Topmost first, as the platform tiles.
+    const QList<QMdiSubWindow*> stack = Workspace()->subWindowList(QMdiArea::StackingOrder);
+    for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
+        QMdiSubWindow* window = *it;
+        if (window->isHidden())
+            continue;
+        if (window->isMinimized()) {
+            hasMinimised = true;
+            iconHeight = std::max(iconHeight, window->height());
+            continue;
+        }
+        normal.append(window);
+    }
+    const QRect area = TileArea(Workspace()->viewport()->rect(), hasMinimised, iconHeight);
+    const QList<QRect> rects = TileRects(area, static_cast<int>(normal.size()),
+                                         horizontal ? TileMode::Horizontal : TileMode::Vertical);
+    for (qsizetype i = 0; i < normal.size(); ++i) {
+        if (normal[i]->isMaximized())
+            normal[i]->showNormal();
+        normal[i]->setGeometry(rects[i]);
+    }
+}
+
+void TMainForm::WindowTileHorizontal1Execute(QObject*)
+{
+    Tile(true);
+}
+
+void TMainForm::WindowTileVertical1Execute(QObject*)
+{
+    Tile(false);
+}
+
+void TMainForm::WindowArrangeAll1Execute(QObject*)
+{
+    QList<QMdiSubWindow*> icons;
+    QList<QSize> sizes;
+    for (QMdiSubWindow* window : Workspace()->subWindowList(QMdiArea::CreationOrder)) {
+        if (window->isMinimized() && !window->isHidden()) {
+            icons.append(window);
+            sizes.append(window->size());
+        }
+    }
+    const QList<QPoint> positions = ArrangeIconPositions(Workspace()->viewport()->rect(), sizes);
+    for (qsizetype i = 0; i < icons.size(); ++i)
+        icons[i]->move(positions[i]);
+}
+
+void TMainForm::N16Click(QObject*)
+{
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(Maker::kFeedbackMail)));
+}
+
+void TMainForm::N2Click(QObject*)
+{
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(Maker::kHomePage)));
+}
+
+void TMainForm::N3Click(QObject*)
+{
+    if (aboutBox_)
+        aboutBox_->exec();
+}
+
+void TMainForm::RebuildWindowList()
+{
+    for (QAction* item : windowListItems_) {
+        ui_->Window1->removeAction(item);
+        delete item;
+    }
+    windowListItems_.clear();
+    const QList<QMdiSubWindow*> windows = Workspace()->subWindowList(QMdiArea::CreationOrder);
+    if (windows.isEmpty())
+        return;
+    windowListItems_.append(ui_->Window1->addSeparator());
+    const QMdiSubWindow* active = Workspace()->activeSubWindow();
+    int number = 0;
+    for (QMdiSubWindow* window : windows) {
+        ++number;
+        QString title = window->windowTitle();
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        const QString text = number < 10 ? QStringLiteral("&%1 %2").arg(number).arg(title)
+                                         : QStringLiteral("%1 %2").arg(number).arg(title);
+        QAction* item = ui_->Window1->addAction(text);
+        item->setCheckable(true);
+        item->setChecked(window == active);
+        QPointer<QMdiSubWindow> target(window);
+        connect(item, &QAction::triggered, this, [this, target] {
+            if (!target)
+                return;
+            if (target->isMinimized())
+                target->showNormal();
+            Workspace()->setActiveSubWindow(target);
+        });
+        windowListItems_.append(item);
+    }
+}

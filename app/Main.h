@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+
+class ICaptureSource;
+class QActionGroup;
+class QFileDialog;
+class QLabel;
+class QMdiArea;
+class TAboutBox;
+class TBitmap;
+class TMDIChild;
+
+namespace Ui {
+class MainForm;
+}
+
+// The main frame: the workspace of image windows, the menus, the toolbar, the status bar and the
+// command list. Every command handler runs through the error box wrapper.
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Creates the image window titled Title and, when a file of that name exists, loads its picture;
+    // a failed load propagates and leaves the empty window open.
+    TMDIChild* CreateImageWindow(const QString& title);
+    void UpdateCommandStates();
+
+    // Image windows in the workspace, released ones included until they are destroyed.
+    QList<TMDIChild*> ImageWindows() const;
+    TMDIChild* ActiveImageWindow() const;
+    QMdiArea* Workspace() const;
+
+    // Start-up wiring: the About box the Help command shows, and the capture component.
+    void SetAboutBox(TAboutBox* aboutBox) { aboutBox_ = aboutBox; }
+    TAboutBox* AboutBox() const { return aboutBox_; }
+    // The capture component the four capture commands use (not owned). Null: captures yield nothing.
+    ICaptureSource* OxaScreenCapture1 = nullptr;
+
+    // The open dialog's settings, built from the format registry by FormCreate.
+    const QString& OpenFilter() const { return openFilter_; }
+    const QString& OpenDefaultExtension() const { return openDefaultExtension_; }
+
+    // Command handlers.
+    void FileOpen1Execute(QObject* sender);
+    void FileClose1Execute(QObject* sender);
+    void FileSave1Execute(QObject* sender);
+    void FileExit1Execute(QObject* sender);
+    void CaptureDesktop1Execute(QObject* sender);
+    void CaptureArea1Execute(QObject* sender);
+    void CaptureActive1Execute(QObject* sender);
+    void CaptureObject1Execute(QObject* sender);
+    void WindowCascade1Execute(QObject* sender);
+    void WindowTileHorizontal1Execute(QObject* sender);
+    void WindowTileVertical1Execute(QObject* sender);
+    void WindowArrangeAll1Execute(QObject* sender);
+    void N16Click(QObject* sender);
+    void N2Click(QObject* sender);
+    void N3Click(QObject* sender);
+
+    // The idle-time rule of the window commands and Close, run whenever the event queue empties.
+    void UpdateWindowCommands();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormMouseMove();
+    void BindCommands();
+    void SetUpToolBar();
+    void SetUpStatusBar();
+    void RebuildWindowList();
+    // The steps shared by the four capture commands.
+    void CaptureInto(const QString& title, std::unique_ptr<TBitmap> (ICaptureSource::*operation)());
+    void Tile(bool horizontal);
+    void PlaceOuterFrame();
+
+    std::unique_ptr<Ui::MainForm> ui_;
+    TAboutBox* aboutBox_ = nullptr;
+    QLabel* creditPanel_ = nullptr;
+    QLabel* addressPanel_ = nullptr;
+    QList<QAction*> windowListItems_;
+    QString openFilter_;
+    QString openDefaultExtension_;
+    int placedWindows_ = 0;
+    bool outerPlaced_ = false;
+    bool placementClosed_ = false;
+};

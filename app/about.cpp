@@ -1,0 +1,106 @@
+#include "app/about.h"
+
+#include "app/display/GraphicImage.h"
+#include "app/qeHyperLink.h"
+#include "framework/Picture.h"
+#include "framework/Stream.h"
+#include "ui_about.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QScreen>
+#include <qdrawutil.h>
+
+TPanel::TPanel(QWidget* parent) : QFrame(parent)
+{
+    setAutoFillBackground(true);
+}
+
+void TPanel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    // Lowered outer bevel, raised inner bevel: the panel looks like a plate set into the box.
+    qDrawShadeRect(&painter, rect(), palette(), true, 1);
+    qDrawShadeRect(&painter, rect().adjusted(1, 1, -1, -1), palette(), false, 1);
+}
+
+TLogoImage::TLogoImage(QWidget* parent) : QWidget(parent) {}
+
+void TLogoImage::SetResource(const QString& path)
+{
+    resource_ = path;
+    decoded_ = false;
+    logo_ = QImage();
+    update();
+}
+
+void TLogoImage::Decode()
+{
+    decoded_ = true;
+    QFile file(resource_);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    TMemoryStream stream(bytes.constData(), static_cast<size_t>(bytes.size()));
+    const TGraphicClass* jpegClass = TPicture::Formats().FindExt("jpg");
+    if (!jpegClass || !jpegClass->create)
+        return;
+    try {
+        const std::unique_ptr<TGraphic> jpeg = jpegClass->create();
+        jpeg->LoadStream(stream);
+        logo_ = GraphicToImage(*jpeg);
+    } catch (const std::exception&) {
+        // The logo is ours and decodes; should it ever not, the box shows without it.
+        logo_ = QImage();
+    }
+}
+
+void TLogoImage::paintEvent(QPaintEvent*)
+{
+    if (!decoded_)
+        Decode();
+    if (logo_.isNull())
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(rect(), logo_);
+}
+
+TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutBox>())
+{
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/kavrel.png")));
+    ui_->ProgramIcon->SetResource(QStringLiteral(":/about/logo.jpg"));
+    setFixedSize(size());
+}
+
+TAboutBox::~TAboutBox() = default;
+
+TqeHyperLink* TAboutBox::Link(int number) const
+{
+    switch (number) {
+    case 1: return ui_->qeHyperLink1;
+    case 2: return ui_->qeHyperLink2;
+    case 3: return ui_->qeHyperLink3;
+    case 4: return ui_->qeHyperLink4;
+    default: return nullptr;
+    }
+}
+
+TLogoImage* TAboutBox::ProgramIcon() const
+{
+    return ui_->ProgramIcon;
+}
+
+void TAboutBox::showEvent(QShowEvent* event)
+{
+    // Centred over the main window each time it is shown.
+    const QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
+    const QRect target = over && over->isVisible() ? over->frameGeometry()
+                                                     : (screen() ? screen()->availableGeometry() : QRect());
+    if (target.isValid())
+        move(target.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+    QDialog::showEvent(event);
+}
