@@ -116,11 +116,10 @@ void TMainForm::SetUpStatusBar()
                                bar);
     addressPanel_->setObjectName(QStringLiteral("StatusPanel2"));
     addressPanel_->setMinimumWidth(50);
-    for (QLabel* panel : {creditPanel_, addressPanel_}) {
-        panel->setFrameShape(QFrame::Panel);
-        panel->setFrameShadow(QFrame::Sunken);
-        panel->setContentsMargins(2, 0, 2, 0);
-    }
+    // Each panel a shallow sunken box, the shadow on its top and left edges.
+    for (QLabel* panel : {creditPanel_, addressPanel_})
+        panel->setStyleSheet(QStringLiteral("QLabel { border: 1px solid; border-color: palette(mid) palette(light) "
+                                            "palette(light) palette(mid); padding: 0px 2px; }"));
     bar->addWidget(creditPanel_);
     bar->addWidget(addressPanel_, 1);
 }

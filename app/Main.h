@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ImageList.h"
+
 #include <QMainWindow>
 
 #include <memory>
@@ -40,6 +42,9 @@ public:
     TAboutBox* AboutBox() const { return aboutBox_; }
     // The capture component the four capture commands use (not owned). Null: captures yield nothing.
     ICaptureSource* OxaScreenCapture1 = nullptr;
+
+    // The glyphs of the menu and the toolbar.
+    const TImageList ImageList1{};
 
     // The open dialog's settings, built from the format registry by FormCreate.
     const QString& OpenFilter() const { return openFilter_; }

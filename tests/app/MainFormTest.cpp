@@ -5,6 +5,8 @@
 #include "app/ErrorBox.h"
 #include "app/ImageControl.h"
 #include "app/Main.h"
+#include "app/QtDialogHooks.h"
+#include "framework/DialogHooks.h"
 #include "app/ScrollBox.h"
 #include "framework/Bitmap.h"
 
@@ -15,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -223,6 +226,41 @@ private slots:
         // Tiling vertically only on the toolbar; Close and Arrange only in the menu.
         for (const char* menuOnly : {"FileClose1", "WindowArrangeAll1"})
             QVERIFY(!actions.contains(Command(form, menuOnly)));
+    }
+
+    void glyphListHoldsTwentyEightCrispImages()
+    {
+        TMainForm form;
+        QCOMPARE(form.ImageList1.Count(), 28);
+        for (int i = 0; i < form.ImageList1.Count(); ++i) {
+            const QImage image = form.ImageList1.Icon(i).pixmap(16, 16).toImage();
+            QCOMPARE(image.size(), QSize(16, 16));
+            QCOMPARE(QImage(QStringLiteral(":/glyphs/%1.png").arg(i, 2, 10, QLatin1Char('0'))).size(), QSize(16, 16));
+        }
+        QVERIFY(form.ImageList1.Icon(28).isNull());
+        QVERIFY(form.ImageList1.Icon(-1).isNull());
+    }
+
+    void frameworkHooksUseQtDialogs()
+    {
+        InstallQtDialogHooks();
+        QString caption, text;
+        bool answer = false;
+        QVERIFY(WithNextModal([&] { answer = WarningOkCancel("Replace the file?"); }, [&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box);
+            caption = box->windowTitle();
+            text = box->text();
+            QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
+            box->button(QMessageBox::Ok)->click();
+        }));
+        QVERIFY(answer);
+        QCOMPARE(caption, QStringLiteral("Kavrel V2.5"));
+        QCOMPARE(text, QStringLiteral("Replace the file?"));
+        QVERIFY(WithNextModal([&] { answer = WarningOkCancel("Again?"); },
+                              [&](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Cancel)->click(); }));
+        QVERIFY(!answer);
+        MessageBeep();  // reaches QApplication::beep without a dialog
     }
 
     void frameAndStatusBar()
