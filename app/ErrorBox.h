@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 #include <string>
 
 class QWidget;
@@ -14,13 +12,11 @@ std::string ErrorBoxText(const std::string& message);
 // The modal error box: caption the application title, error icon, one OK button.
 void ShowErrorBox(QWidget* parent, const std::string& message);
 
-// Runs a command handler; a failure inside it is shown in the error box and goes no further, so Qt
-// never sees an exception and the program carries on with the state the handler had reached.
-template <typename Handler>
-void RunGuarded(QWidget* parent, Handler&& handler) noexcept;
-
+// Shows the exception being handled in the error box; for use inside a catch block.
 void ReportCurrentException(QWidget* parent) noexcept;
 
+// Runs a command handler; a failure inside it is shown in the error box and goes no further, so Qt
+// never sees an exception and the program carries on with the state the handler had reached.
 template <typename Handler>
 void RunGuarded(QWidget* parent, Handler&& handler) noexcept
 {

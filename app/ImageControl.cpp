@@ -5,10 +5,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-TImage::TImage(QWidget* parent) : QWidget(parent)
-{
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
-}
+TImage::TImage(QWidget* parent) : QWidget(parent) {}
 
 void TImage::AssignGraphic(const TGraphic* graphic)
 {

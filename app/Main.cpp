@@ -302,9 +302,8 @@ void TMainForm::FileClose1Execute(QObject*)
 
 void TMainForm::CaptureInto(const QString& title, std::unique_ptr<TBitmap> (ICaptureSource::*operation)())
 {
+    // The new window is the active one.
     TMDIChild* child = CreateImageWindow(title);
-    if (TMDIChild* active = ActiveImageWindow())
-        child = active;
     std::unique_ptr<TBitmap> bitmap = OxaScreenCapture1 ? (OxaScreenCapture1->*operation)() : nullptr;
     child->Image->AssignGraphic(bitmap.get());
     child->ScrollBox->SetHorzRange(child->Image->Picture().Width());

@@ -7,8 +7,6 @@
 #include <memory>
 
 class ICaptureSource;
-class QActionGroup;
-class QFileDialog;
 class QLabel;
 class QMdiArea;
 class TAboutBox;

@@ -132,14 +132,36 @@ private slots:
         QTest::qWait(500);
         Xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
         Xdotool({QStringLiteral("key"), QStringLiteral("ctrl+o")});
-        QTest::qWait(1000);
+        const QString pid = QString::number(program.processId());
+        auto visibleWindows = [&] {
+            return Run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                   QStringLiteral("--pid"), pid})
+                .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                .size();
+        };
+        QVERIFY2(QTest::qWaitFor([&] { return visibleWindows() >= 2; }, 10000), "the open dialog did not appear");
+        QTest::qWait(300);
         Xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), picture});
         Xdotool({QStringLiteral("key"), QStringLiteral("Return")});
-        QTest::qWait(1000);
+        QVERIFY2(QTest::qWaitFor([&] { return visibleWindows() == 1; }, 10000), "the open dialog did not close");
 
+        // Screenshots until the picture is painted (a loaded machine may need a moment).
         const QString shotPath = QStringLiteral(KAVREL_TEST_OUTPUT_DIR "/kavrel-x11.png");
-        Run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), shotPath});
-        const QImage shot = QImage(shotPath).convertToFormat(QImage::Format_RGB32);
+        QImage shot;
+        auto countPictureColour = [&](const QRect& area) {
+            int count = 0;
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    count += (shot.pixel(x, y) & 0xFFFFFF) == (kPictureColour.rgb() & 0xFFFFFF);
+            return count;
+        };
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            QTest::qWait(attempt == 0 ? 300 : 500);
+            Run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), shotPath});
+            shot = QImage(shotPath).convertToFormat(QImage::Format_RGB32);
+            if (!shot.isNull() && countPictureColour(shot.rect()) > 40 * 40 * 3)
+                break;
+        }
         QVERIFY2(!shot.isNull(), "no screenshot (ImageMagick's import)");
 
         // xwininfo, not xdotool: xdotool counts a reparenting window manager's frame offset twice.
@@ -182,10 +204,7 @@ private slots:
         }
 
         // The opened picture, unscaled, in an image window inside the frame.
-        int pictureColour = 0;
-        for (int y = client.top(); y <= client.bottom(); ++y)
-            for (int x = client.left(); x <= client.right(); ++x)
-                pictureColour += (shot.pixel(x, y) & 0xFFFFFF) == (kPictureColour.rgb() & 0xFFFFFF);
+        const int pictureColour = countPictureColour(client & shot.rect());
         QVERIFY2(pictureColour > 40 * 40 * 3, qPrintable(QString::number(pictureColour)));
 
         // File > Exit ends the program at once, with the window open and unsaved.
