@@ -15,15 +15,19 @@ public:
     int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
     {
         switch (metric) {
-        case PM_ToolBarSeparatorExtent: return 8;
-        case PM_ToolBarFrameWidth: return 1;
-        case PM_ToolBarItemMargin: return 4;
-        default: return QProxyStyle::pixelMetric(metric, option, widget);
+        case PM_ToolBarSeparatorExtent:
+            return 8;
+        case PM_ToolBarFrameWidth:
+            return 1;
+        case PM_ToolBarItemMargin:
+            return 4;
+        default:
+            return QProxyStyle::pixelMetric(metric, option, widget);
         }
     }
 };
 
-}  // namespace
+} // namespace
 
 // Q_INIT_RESOURCE must be used outside any namespace.
 static void InitResources()
@@ -49,15 +53,15 @@ void SetUpApplication(QApplication& application)
     QApplication::setApplicationVersion(QStringLiteral("2.5"));
     QApplication::setDesktopFileName(QStringLiteral("kavrel"));
     QIcon icon;
-    for (const char* name : {":/icons/kavrel.png", ":/icons/kavrel-32.png", ":/icons/kavrel-48.png"})
+    for (const char* name : { ":/icons/kavrel.png", ":/icons/kavrel-32.png", ":/icons/kavrel-48.png" })
         icon.addFile(QString::fromLatin1(name));
     QApplication::setWindowIcon(icon);
 
     // The forms name Windows fonts; map them to what a Linux desktop has, CJK-capable first.
-    const QStringList cjk = {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
-                             QStringLiteral("Droid Sans Fallback")};
+    const QStringList cjk = { QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
+        QStringLiteral("Droid Sans Fallback") };
     QFont::insertSubstitutions(QStringLiteral("宋体"), cjk);
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), QStringList{QStringLiteral("DejaVu Sans")} + cjk);
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), QStringList { QStringLiteral("DejaVu Sans") } + cjk);
 
     QStyle* base = QStyleFactory::create(QStringLiteral("Fusion"));
     application.setStyle(new TKavrelStyle(base));

@@ -19,7 +19,7 @@ inline constexpr const char* kTelephone = "010-55550100";
 
 // 『Kavrel 开发组出品』, the credit line of the status bar and the About box.
 QString CreditLine();
-}  // namespace Maker
+} // namespace Maker
 
 class QApplication;
 

@@ -6,7 +6,9 @@
 
 #include <QCloseEvent>
 
-TMDIChild::TMDIChild(QWidget* parent) : QMdiSubWindow(parent), ui_(std::make_unique<Ui::Childwin>())
+TMDIChild::TMDIChild(QWidget* parent)
+    : QMdiSubWindow(parent)
+    , ui_(std::make_unique<Ui::Childwin>())
 {
     auto* client = new QWidget;
     ui_->setupUi(client);
@@ -33,13 +35,18 @@ void TMDIChild::closeEvent(QCloseEvent* event)
     TCloseAction action = TCloseAction::caMinimize;
     FormClose(this, action);
     switch (action) {
-    case TCloseAction::caNone: event->ignore(); return;
+    case TCloseAction::caNone:
+        event->ignore();
+        return;
     case TCloseAction::caMinimize:
         event->ignore();
         showMinimized();
         return;
-    case TCloseAction::caHide: break;
-    case TCloseAction::caFree: setAttribute(Qt::WA_DeleteOnClose); break;
+    case TCloseAction::caHide:
+        break;
+    case TCloseAction::caFree:
+        setAttribute(Qt::WA_DeleteOnClose);
+        break;
     }
     QMdiSubWindow::closeEvent(event);
 }

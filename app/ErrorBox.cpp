@@ -3,7 +3,6 @@
 #include "app/Application.h"
 
 #include <QMessageBox>
-
 #include <exception>
 #include <new>
 
@@ -17,7 +16,7 @@ std::string ErrorBoxText(const std::string& message)
 void ShowErrorBox(QWidget* parent, const std::string& message)
 {
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(), QString::fromStdString(ErrorBoxText(message)),
-                    QMessageBox::Ok, parent);
+        QMessageBox::Ok, parent);
     box.exec();
 }
 
@@ -34,6 +33,5 @@ void ReportCurrentException(QWidget* parent) noexcept
         } catch (...) {
             ShowErrorBox(parent, "Unknown failure");
         }
-    } catch (...) {
-    }
+    } catch (...) { }
 }

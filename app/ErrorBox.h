@@ -17,8 +17,7 @@ void ReportCurrentException(QWidget* parent) noexcept;
 
 // Runs a command handler; a failure inside it is shown in the error box and goes no further, so Qt
 // never sees an exception and the program carries on with the state the handler had reached.
-template <typename Handler>
-void RunGuarded(QWidget* parent, Handler&& handler) noexcept
+template <typename Handler> void RunGuarded(QWidget* parent, Handler&& handler) noexcept
 {
     try {
         handler();

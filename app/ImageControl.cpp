@@ -5,7 +5,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-TImage::TImage(QWidget* parent) : QWidget(parent) {}
+TImage::TImage(QWidget* parent)
+    : QWidget(parent)
+{ }
 
 void TImage::AssignGraphic(const TGraphic* graphic)
 {

@@ -38,10 +38,10 @@ constexpr int kStatusBarHeight = 19;
 constexpr int kCreditPanelWidth = 154;
 
 // The save dialog's filter, as the stored description has it.
-const char* const kSaveFilter =
-    "Bitmaps (*.bmp)|*.bmp|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Icons (*.ico)|*.ico|"
-    "Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf|"
-    "All (*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf";
+const char* const kSaveFilter
+    = "Bitmaps (*.bmp)|*.bmp|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Icons (*.ico)|*.ico|"
+      "Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf|"
+      "All (*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf";
 
 // "description|pattern|..." as Qt's name filters: Qt reads the patterns from the parentheses of the
 // description and wants them separated by blanks.
@@ -59,9 +59,11 @@ std::string LocalFileName(const QString& name)
     return QFile::encodeName(name).toStdString();
 }
 
-}  // namespace
+} // namespace
 
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::MainForm>())
+TMainForm::TMainForm(QWidget* parent)
+    : QMainWindow(parent)
+    , ui_(std::make_unique<Ui::MainForm>())
 {
     ui_->setupUi(this);
     ui_->ActionList1->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
@@ -74,7 +76,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_uniqu
     Workspace()->viewport()->installEventFilter(this);
     connect(ui_->Window1, &QMenu::aboutToShow, this, &TMainForm::RebuildWindowList);
     connect(QAbstractEventDispatcher::instance(thread()), &QAbstractEventDispatcher::aboutToBlock, this,
-            &TMainForm::UpdateWindowCommands);
+        &TMainForm::UpdateWindowCommands);
 
     resize(kOuterSize);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -111,13 +113,13 @@ void TMainForm::SetUpStatusBar()
     creditPanel_ = new QLabel(Maker::CreditLine(), bar);
     creditPanel_->setObjectName(QStringLiteral("StatusPanel1"));
     creditPanel_->setFixedWidth(kCreditPanelWidth);
-    addressPanel_ = new QLabel(QString::fromUtf8(Maker::kSecondWebAddress) + QStringLiteral(" QQ:")
-                                   + QString::fromUtf8(Maker::kContactNumber),
-                               bar);
+    addressPanel_ = new QLabel(
+        QString::fromUtf8(Maker::kSecondWebAddress) + QStringLiteral(" QQ:") + QString::fromUtf8(Maker::kContactNumber),
+        bar);
     addressPanel_->setObjectName(QStringLiteral("StatusPanel2"));
     addressPanel_->setMinimumWidth(50);
     // Each panel a shallow sunken box, the shadow on its top and left edges.
-    for (QLabel* panel : {creditPanel_, addressPanel_})
+    for (QLabel* panel : { creditPanel_, addressPanel_ })
         panel->setStyleSheet(QStringLiteral("QLabel { border: 1px solid; border-color: palette(mid) palette(light) "
                                             "palette(light) palette(mid); padding: 0px 2px; }"));
     bar->addWidget(creditPanel_);
@@ -128,26 +130,25 @@ void TMainForm::BindCommands()
 {
     using Handler = void (TMainForm::*)(QObject*);
     const std::pair<QAction*, Handler> bindings[] = {
-        {ui_->FileOpen1, &TMainForm::FileOpen1Execute},
-        {ui_->FileClose1, &TMainForm::FileClose1Execute},
-        {ui_->FileSave1, &TMainForm::FileSave1Execute},
-        {ui_->FileExit1, &TMainForm::FileExit1Execute},
-        {ui_->CaptureDesktop1, &TMainForm::CaptureDesktop1Execute},
-        {ui_->CaptureArea1, &TMainForm::CaptureArea1Execute},
-        {ui_->CaptureActive1, &TMainForm::CaptureActive1Execute},
-        {ui_->CaptureObject1, &TMainForm::CaptureObject1Execute},
-        {ui_->WindowCascade1, &TMainForm::WindowCascade1Execute},
-        {ui_->WindowTileHorizontal1, &TMainForm::WindowTileHorizontal1Execute},
-        {ui_->WindowTileVertical1, &TMainForm::WindowTileVertical1Execute},
-        {ui_->WindowArrangeAll1, &TMainForm::WindowArrangeAll1Execute},
-        {ui_->N16, &TMainForm::N16Click},
-        {ui_->N2, &TMainForm::N2Click},
-        {ui_->N3, &TMainForm::N3Click},
+        { ui_->FileOpen1, &TMainForm::FileOpen1Execute },
+        { ui_->FileClose1, &TMainForm::FileClose1Execute },
+        { ui_->FileSave1, &TMainForm::FileSave1Execute },
+        { ui_->FileExit1, &TMainForm::FileExit1Execute },
+        { ui_->CaptureDesktop1, &TMainForm::CaptureDesktop1Execute },
+        { ui_->CaptureArea1, &TMainForm::CaptureArea1Execute },
+        { ui_->CaptureActive1, &TMainForm::CaptureActive1Execute },
+        { ui_->CaptureObject1, &TMainForm::CaptureObject1Execute },
+        { ui_->WindowCascade1, &TMainForm::WindowCascade1Execute },
+        { ui_->WindowTileHorizontal1, &TMainForm::WindowTileHorizontal1Execute },
+        { ui_->WindowTileVertical1, &TMainForm::WindowTileVertical1Execute },
+        { ui_->WindowArrangeAll1, &TMainForm::WindowArrangeAll1Execute },
+        { ui_->N16, &TMainForm::N16Click },
+        { ui_->N2, &TMainForm::N2Click },
+        { ui_->N3, &TMainForm::N3Click },
     };
     for (const auto& [action, handler] : bindings) {
-        connect(action, &QAction::triggered, this, [this, action = action, handler = handler] {
-            RunGuarded(this, [&] { (this->*handler)(action); });
-        });
+        connect(action, &QAction::triggered, this,
+            [this, action = action, handler = handler] { RunGuarded(this, [&] { (this->*handler)(action); }); });
     }
 }
 
@@ -183,13 +184,13 @@ void TMainForm::PlaceOuterFrame()
     const QRect frame = frameGeometry();
     const QRect client = geometry();
     if (frame == client)
-        return;  // no frame yet
+        return; // no frame yet
     outerPlaced_ = true;
     const QSize decoration = frame.size() - client.size();
     resize(kOuterSize - decoration);
     if (const QScreen* screen = this->screen()) {
-        const QPoint topLeft = screen->availableGeometry().center()
-                               - QPoint(kOuterSize.width() / 2, kOuterSize.height() / 2);
+        const QPoint topLeft
+            = screen->availableGeometry().center() - QPoint(kOuterSize.width() / 2, kOuterSize.height() / 2);
         move(topLeft);
     }
 }
@@ -244,7 +245,7 @@ TMDIChild* TMainForm::CreateImageWindow(const QString& title)
     auto* child = new TMDIChild;
     Workspace()->addSubWindow(child);
     const int step = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, child)
-                     + style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, child);
+        + style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, child);
     child->setGeometry(DefaultChildPlacement(Workspace()->viewport()->rect(), placedWindows_++, step));
     child->show();
     Workspace()->setActiveSubWindow(child);
@@ -356,8 +357,8 @@ void TMainForm::Tile(bool horizontal)
         normal.append(window);
     }
     const QRect area = TileArea(Workspace()->viewport()->rect(), hasMinimised, iconHeight);
-    const QList<QRect> rects = TileRects(area, static_cast<int>(normal.size()),
-                                         horizontal ? TileMode::Horizontal : TileMode::Vertical);
+    const QList<QRect> rects
+        = TileRects(area, static_cast<int>(normal.size()), horizontal ? TileMode::Horizontal : TileMode::Vertical);
     for (qsizetype i = 0; i < normal.size(); ++i) {
         if (normal[i]->isMaximized())
             normal[i]->showNormal();

@@ -3,7 +3,6 @@
 #include "app/ImageList.h"
 
 #include <QMainWindow>
-
 #include <memory>
 
 class ICaptureSource;
@@ -42,7 +41,7 @@ public:
     ICaptureSource* OxaScreenCapture1 = nullptr;
 
     // The glyphs of the menu and the toolbar.
-    const TImageList ImageList1{};
+    const TImageList ImageList1 {};
 
     // The open dialog's settings, built from the format registry by FormCreate.
     const QString& OpenFilter() const { return openFilter_; }

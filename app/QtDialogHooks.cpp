@@ -16,12 +16,12 @@ void QtBeep()
 bool QtWarningOkCancel(const std::string& text)
 {
     QMessageBox box(QMessageBox::Warning, ApplicationTitle(), QString::fromStdString(text),
-                    QMessageBox::Ok | QMessageBox::Cancel, QApplication::activeWindow());
+        QMessageBox::Ok | QMessageBox::Cancel, QApplication::activeWindow());
     box.setDefaultButton(QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok;
 }
 
-}  // namespace
+} // namespace
 
 void InstallQtDialogHooks()
 {

@@ -5,10 +5,10 @@
 #include <QEvent>
 #include <QScrollBar>
 #include <QStyle>
-
 #include <algorithm>
 
-TScrollBox::TScrollBox(QWidget* parent) : QAbstractScrollArea(parent)
+TScrollBox::TScrollBox(QWidget* parent)
+    : QAbstractScrollArea(parent)
 {
     setFrameShape(QFrame::NoFrame);
     // The area beyond the picture shows the box's own background, the window's button face.
@@ -77,8 +77,8 @@ void TScrollBox::PlaceContent()
     if (!content_)
         return;
     const QSize client = viewport()->size();
-    content_->setGeometry(-HorzPosition(), -VertPosition(), std::max(horzRange_, client.width()),
-                          std::max(vertRange_, client.height()));
+    content_->setGeometry(
+        -HorzPosition(), -VertPosition(), std::max(horzRange_, client.width()), std::max(vertRange_, client.height()));
 }
 
 void TScrollBox::resizeEvent(QResizeEvent* event)

@@ -28,8 +28,8 @@ QRect DefaultChildPlacement(const QRect& workspace, int index, int step);
 struct ScrollBarLayout {
     bool horizontal = false;
     bool vertical = false;
-    QSize client;  // the visible area inside the bars
-    int horizontalMax = 0;  // largest scroll position
+    QSize client; // the visible area inside the bars
+    int horizontalMax = 0; // largest scroll position
     int verticalMax = 0;
 };
 ScrollBarLayout ComputeScrollBarLayout(const QSize& outer, int horizontalRange, int verticalRange, int barExtent);

@@ -11,7 +11,8 @@
 #include <QScreen>
 #include <qdrawutil.h>
 
-TPanel::TPanel(QWidget* parent) : QFrame(parent)
+TPanel::TPanel(QWidget* parent)
+    : QFrame(parent)
 {
     setAutoFillBackground(true);
 }
@@ -24,7 +25,9 @@ void TPanel::paintEvent(QPaintEvent*)
     qDrawShadeRect(&painter, rect().adjusted(1, 1, -1, -1), palette(), false, 1);
 }
 
-TLogoImage::TLogoImage(QWidget* parent) : QWidget(parent) {}
+TLogoImage::TLogoImage(QWidget* parent)
+    : QWidget(parent)
+{ }
 
 void TLogoImage::SetResource(const QString& path)
 {
@@ -66,11 +69,13 @@ void TLogoImage::paintEvent(QPaintEvent*)
     painter.drawImage(rect(), logo_);
 }
 
-TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutBox>())
+TAboutBox::TAboutBox(QWidget* parent)
+    : QDialog(parent)
+    , ui_(std::make_unique<Ui::AboutBox>())
 {
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+        | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setWindowIcon(QIcon(QStringLiteral(":/icons/kavrel.png")));
     ui_->ProgramIcon->SetResource(QStringLiteral(":/about/logo.jpg"));
     setFixedSize(size());
@@ -81,11 +86,16 @@ TAboutBox::~TAboutBox() = default;
 TqeHyperLink* TAboutBox::Link(int number) const
 {
     switch (number) {
-    case 1: return ui_->qeHyperLink1;
-    case 2: return ui_->qeHyperLink2;
-    case 3: return ui_->qeHyperLink3;
-    case 4: return ui_->qeHyperLink4;
-    default: return nullptr;
+    case 1:
+        return ui_->qeHyperLink1;
+    case 2:
+        return ui_->qeHyperLink2;
+    case 3:
+        return ui_->qeHyperLink3;
+    case 4:
+        return ui_->qeHyperLink4;
+    default:
+        return nullptr;
     }
 }
 
@@ -98,8 +108,8 @@ void TAboutBox::showEvent(QShowEvent* event)
 {
     // Centred over the main window each time it is shown.
     const QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
-    const QRect target = over && over->isVisible() ? over->frameGeometry()
-                                                     : (screen() ? screen()->availableGeometry() : QRect());
+    const QRect target
+        = over && over->isVisible() ? over->frameGeometry() : (screen() ? screen()->availableGeometry() : QRect());
     if (target.isValid())
         move(target.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
     QDialog::showEvent(event);

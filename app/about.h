@@ -3,7 +3,6 @@
 #include <QDialog>
 #include <QFrame>
 #include <QImage>
-
 #include <memory>
 
 class TqeHyperLink;

@@ -10,7 +10,8 @@ const QColor TqeHyperLink::kHoverRed = QColor(0xFF, 0x00, 0x00);
 const QColor TqeHyperLink::kVisitedFuchsia = QColor(0xFF, 0x00, 0xFF);
 const char* const TqeHyperLink::kDefaultURL = "http://www.kavrel.example.org/";
 
-TqeHyperLink::TqeHyperLink(QWidget* parent) : QWidget(parent)
+TqeHyperLink::TqeHyperLink(QWidget* parent)
+    : QWidget(parent)
 {
     url_ = QString::fromLatin1(kDefaultURL);
     caption_ = url_;
@@ -76,8 +77,8 @@ void TqeHyperLink::paintEvent(QPaintEvent* event)
     painter.fillRect(event->rect(), color_);
     painter.setFont(font());
     painter.setPen(fontColor_);
-    painter.drawText(QRect(3, 1, width() - 3, height() - 1), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     caption_);
+    painter.drawText(
+        QRect(3, 1, width() - 3, height() - 1), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, caption_);
 }
 
 void TqeHyperLink::enterEvent(QEnterEvent* event)

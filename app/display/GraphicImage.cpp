@@ -10,12 +10,12 @@ namespace {
 
 // The display copy takes four bytes a pixel, up to 32 times the picture's own memory for a 1-bit
 // picture; past this it is refused before anything is allocated.
-constexpr uint64_t kMaxDisplayBytes = uint64_t{1} << 30;
+constexpr uint64_t kMaxDisplayBytes = uint64_t { 1 } << 30;
 
 [[noreturn]] void RefuseDisplay(const TBitmap& bitmap)
 {
     throw EOutOfResources("Not enough memory to display a picture of " + std::to_string(bitmap.Width()) + " x "
-                          + std::to_string(bitmap.Height()) + " pixels");
+        + std::to_string(bitmap.Height()) + " pixels");
 }
 
 QImage BitmapToImage(const TBitmap& bitmap)
@@ -38,7 +38,7 @@ QImage BitmapToImage(const TBitmap& bitmap)
     return image;
 }
 
-}  // namespace
+} // namespace
 
 QImage GraphicToImage(const TGraphic& graphic)
 {

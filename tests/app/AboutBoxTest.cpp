@@ -29,7 +29,7 @@ void Leave(QWidget* widget)
     QCoreApplication::sendEvent(widget, &event);
 }
 
-}  // namespace
+} // namespace
 
 class AboutBoxTest : public QObject {
     Q_OBJECT
@@ -38,13 +38,13 @@ private slots:
     void initTestCase()
     {
         InitAppTests();
-        for (const char* scheme : {"http", "https", "mailto"})
+        for (const char* scheme : { "http", "https", "mailto" })
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &recorder_, "Open");
     }
 
     void cleanupTestCase()
     {
-        for (const char* scheme : {"http", "https", "mailto"})
+        for (const char* scheme : { "http", "https", "mailto" })
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
 
@@ -78,7 +78,7 @@ private slots:
         const QSize before = link.size();
         link.SetURL(QStringLiteral("http://a.much.longer.address.example.org/with/a/path"));
         link.repaint();
-        QCOMPARE(link.size(), before);  // the URL alone changes nothing shown
+        QCOMPARE(link.size(), before); // the URL alone changes nothing shown
         QCOMPARE(link.Caption(), QString::fromLatin1(TqeHyperLink::kDefaultURL));
 
         link.SetCaption(link.Caption() + QStringLiteral(" and more words"));
@@ -126,7 +126,7 @@ private slots:
         // A left click opens the URL; red while still hovered, fuchsia from then on.
         Enter(&link);
         QTest::mouseClick(&link, Qt::LeftButton);
-        QCOMPARE(recorder_.urls, QList<QUrl>{QUrl(QStringLiteral("http://visit.example.org/"))});
+        QCOMPARE(recorder_.urls, QList<QUrl> { QUrl(QStringLiteral("http://visit.example.org/")) });
         QCOMPARE(link.FontColor(), TqeHyperLink::kHoverRed);
         Leave(&link);
         QCOMPARE(link.FontColor(), TqeHyperLink::kVisitedFuchsia);
@@ -145,7 +145,7 @@ private slots:
         QVERIFY(!(box.windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(box.minimumSize(), box.maximumSize());
         QCOMPARE(box.ProgramIcon()->geometry(), QRect(16, 14, 66, 46));
-        const int rows[] = {120, 96, 72, 144};  // qeHyperLink1 to qeHyperLink4
+        const int rows[] = { 120, 96, 72, 144 }; // qeHyperLink1 to qeHyperLink4
         QStringList urls;
         for (int n = 1; n <= 4; ++n) {
             TqeHyperLink* link = box.Link(n);

@@ -3,7 +3,6 @@
 #include "app/CaptureSource.h"
 
 #include <QString>
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,9 +24,9 @@ bool WithNextModal(const std::function<void()>& action, const std::function<void
 class FakeCaptureSource : public ICaptureSource {
 public:
     std::vector<std::string> calls;
-    int width = 0;  // 0: return none, as a cancelled overlay does
+    int width = 0; // 0: return none, as a cancelled overlay does
     int height = 0;
-    std::string failure;  // non-empty: the operation raises Exception(failure)
+    std::string failure; // non-empty: the operation raises Exception(failure)
 
     std::unique_ptr<TBitmap> CaptureDesktop() override { return Make("desktop"); }
     std::unique_ptr<TBitmap> CaptureActiveWindow() override { return Make("active"); }

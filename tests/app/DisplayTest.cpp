@@ -11,24 +11,24 @@ namespace {
 
 HPALETTE Palette(std::initializer_list<TPaletteEntry> entries)
 {
-    TLogPalette log{};
+    TLogPalette log {};
     log.palVersion = kPaletteVersion;
     for (const TPaletteEntry& e : entries)
         log.palPalEntry[log.palNumEntries++] = e;
     return CreatePalette(log);
 }
 
-const TPaletteEntry kRed{0xFF, 0, 0, 0};
-const TPaletteEntry kGreen{0, 0xFF, 0, 0};
-const TPaletteEntry kBlue{0, 0, 0xFF, 0};
-const TPaletteEntry kGrey{0x80, 0x80, 0x80, 0};
+const TPaletteEntry kRed { 0xFF, 0, 0, 0 };
+const TPaletteEntry kGreen { 0, 0xFF, 0, 0 };
+const TPaletteEntry kBlue { 0, 0, 0xFF, 0 };
+const TPaletteEntry kGrey { 0x80, 0x80, 0x80, 0 };
 
 QColor Rgb(int r, int g, int b)
 {
     return QColor(r, g, b);
 }
 
-}  // namespace
+} // namespace
 
 class DisplayTest : public QObject {
     Q_OBJECT
@@ -41,9 +41,9 @@ private slots:
         TBitmap one;
         one.SetPixelFormat(pf1bit);
         one.SetSize(10, 1);
-        one.SetPalette(Palette({kRed, kBlue}));
-        one.ScanLine(0)[0] = 0b1010'0000;  // pixels 0 and 2 are index 1
-        one.ScanLine(0)[1] = 0b0100'0000;  // pixel 9 is index 1
+        one.SetPalette(Palette({ kRed, kBlue }));
+        one.ScanLine(0)[0] = 0b1010'0000; // pixels 0 and 2 are index 1
+        one.ScanLine(0)[1] = 0b0100'0000; // pixel 9 is index 1
         QImage image = GraphicToImage(one);
         QCOMPARE(image.size(), QSize(10, 1));
         QCOMPARE(image.pixelColor(0, 0), Rgb(0, 0, 255));
@@ -55,10 +55,10 @@ private slots:
         TBitmap four;
         four.SetPixelFormat(pf4bit);
         four.SetSize(3, 2);
-        four.SetPalette(Palette({kRed, kGreen, kBlue, kGrey}));
-        four.ScanLine(0)[0] = 0x12;  // pixels 1, 2
-        four.ScanLine(0)[1] = 0x30;  // pixel 3
-        four.ScanLine(1)[0] = 0x0F;  // pixel 0, then 15: beyond the table, black
+        four.SetPalette(Palette({ kRed, kGreen, kBlue, kGrey }));
+        four.ScanLine(0)[0] = 0x12; // pixels 1, 2
+        four.ScanLine(0)[1] = 0x30; // pixel 3
+        four.ScanLine(1)[0] = 0x0F; // pixel 0, then 15: beyond the table, black
         image = GraphicToImage(four);
         QCOMPARE(image.pixelColor(0, 0), Rgb(0, 255, 0));
         QCOMPARE(image.pixelColor(1, 0), Rgb(0, 0, 255));
@@ -69,7 +69,7 @@ private slots:
         TBitmap eight;
         eight.SetPixelFormat(pf8bit);
         eight.SetSize(2, 1);
-        eight.SetPalette(Palette({kRed, kGreen, kBlue}));
+        eight.SetPalette(Palette({ kRed, kGreen, kBlue }));
         eight.ScanLine(0)[0] = 2;
         eight.ScanLine(0)[1] = 200;
         image = GraphicToImage(eight);
@@ -83,7 +83,7 @@ private slots:
         b15.SetPixelFormat(pf15bit);
         b15.SetSize(2, 1);
         // 0x7C00 is full red, 0x001F full blue, little-endian.
-        const uint8_t row15[] = {0x00, 0x7C, 0x1F, 0x00};
+        const uint8_t row15[] = { 0x00, 0x7C, 0x1F, 0x00 };
         std::copy(std::begin(row15), std::end(row15), b15.ScanLine(0));
         QImage image = GraphicToImage(b15);
         QCOMPARE(image.pixelColor(0, 0), Rgb(255, 0, 0));
@@ -92,22 +92,22 @@ private slots:
         TBitmap b16;
         b16.SetPixelFormat(pf16bit);
         b16.SetSize(1, 1);
-        b16.ScanLine(0)[0] = 0xE0;  // 0x07E0: full green
+        b16.ScanLine(0)[0] = 0xE0; // 0x07E0: full green
         b16.ScanLine(0)[1] = 0x07;
         QCOMPARE(GraphicToImage(b16).pixelColor(0, 0), Rgb(0, 255, 0));
 
         TBitmap b24;
         b24.SetPixelFormat(pf24bit);
         b24.SetSize(1, 2);
-        b24.ScanLine(1)[0] = 0x10;  // blue
+        b24.ScanLine(1)[0] = 0x10; // blue
         b24.ScanLine(1)[1] = 0x20;
-        b24.ScanLine(1)[2] = 0x30;  // red
+        b24.ScanLine(1)[2] = 0x30; // red
         image = GraphicToImage(b24);
         QCOMPARE(image.pixelColor(0, 0), Rgb(0, 0, 0));
         QCOMPARE(image.pixelColor(0, 1), Rgb(0x30, 0x20, 0x10));
 
         // The fourth byte is not transparency: a picture whose alpha is zero still shows.
-        for (TPixelFormat format : {pf32bit, pfDevice}) {
+        for (TPixelFormat format : { pf32bit, pfDevice }) {
             TBitmap b32;
             b32.SetPixelFormat(format);
             b32.SetSize(1, 1);

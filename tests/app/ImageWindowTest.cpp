@@ -31,7 +31,7 @@ TBitmap PositionBitmap(int width, int height)
     return bitmap;
 }
 
-}  // namespace
+} // namespace
 
 class ImageWindowTest : public QObject {
     Q_OBJECT
@@ -174,7 +174,7 @@ private slots:
 
         QPointer<TMDIChild> watch(window);
         QVERIFY(window->close());
-        QVERIFY(watch);  // released, not yet destroyed
+        QVERIFY(watch); // released, not yet destroyed
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!watch);
     }
@@ -183,9 +183,9 @@ private slots:
     {
         const QRect area(0, 0, 100, 50);
         QList<QRect> rects = TileRects(area, 3, TileMode::Horizontal);
-        QCOMPARE(rects, (QList<QRect>{QRect(0, 0, 100, 17), QRect(0, 17, 100, 17), QRect(0, 34, 100, 16)}));
+        QCOMPARE(rects, (QList<QRect> { QRect(0, 0, 100, 17), QRect(0, 17, 100, 17), QRect(0, 34, 100, 16) }));
         rects = TileRects(area, 3, TileMode::Vertical);
-        QCOMPARE(rects, (QList<QRect>{QRect(0, 0, 34, 50), QRect(34, 0, 33, 50), QRect(67, 0, 33, 50)}));
+        QCOMPARE(rects, (QList<QRect> { QRect(0, 0, 34, 50), QRect(34, 0, 33, 50), QRect(67, 0, 33, 50) }));
         QVERIFY(TileRects(area, 0, TileMode::Vertical).isEmpty());
         QVERIFY(TileRects(QRect(), 2, TileMode::Vertical).isEmpty());
         // More windows than rows: none gets a negative size.
@@ -196,10 +196,10 @@ private slots:
     void iconsFillRowsFromTheBottomLeft()
     {
         const QRect area(0, 0, 100, 80);
-        const QList<QPoint> positions = ArrangeIconPositions(area, {QSize(40, 20), QSize(40, 20), QSize(40, 20)});
-        QCOMPARE(positions, (QList<QPoint>{QPoint(0, 60), QPoint(40, 60), QPoint(0, 40)}));
+        const QList<QPoint> positions = ArrangeIconPositions(area, { QSize(40, 20), QSize(40, 20), QSize(40, 20) });
+        QCOMPARE(positions, (QList<QPoint> { QPoint(0, 60), QPoint(40, 60), QPoint(0, 40) }));
         // An icon wider than the area still gets a row of its own.
-        QCOMPARE(ArrangeIconPositions(area, {QSize(150, 20)}), (QList<QPoint>{QPoint(0, 60)}));
+        QCOMPARE(ArrangeIconPositions(area, { QSize(150, 20) }), (QList<QPoint> { QPoint(0, 60) }));
         QCOMPARE(TileArea(area, true, 20), QRect(0, 0, 100, 60));
         QCOMPARE(TileArea(area, false, 20), area);
     }

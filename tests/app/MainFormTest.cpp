@@ -6,9 +6,9 @@
 #include "app/ImageControl.h"
 #include "app/Main.h"
 #include "app/QtDialogHooks.h"
-#include "framework/DialogHooks.h"
 #include "app/ScrollBox.h"
 #include "framework/Bitmap.h"
+#include "framework/DialogHooks.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -44,18 +44,17 @@ QStringList EnabledOf(TMainForm& form, const QStringList& names)
     return enabled;
 }
 
-const QStringList kAllCommands = {"FileOpen1", "FileClose1", "FileSave1", "FileExit1", "CaptureDesktop1",
-                                  "CaptureArea1", "CaptureActive1", "CaptureObject1", "WindowCascade1",
-                                  "WindowTileHorizontal1", "WindowTileVertical1", "WindowArrangeAll1",
-                                  "N16", "N2", "N3"};
+const QStringList kAllCommands = { "FileOpen1", "FileClose1", "FileSave1", "FileExit1", "CaptureDesktop1",
+    "CaptureArea1", "CaptureActive1", "CaptureObject1", "WindowCascade1", "WindowTileHorizontal1",
+    "WindowTileVertical1", "WindowArrangeAll1", "N16", "N2", "N3" };
 QStringList Sorted(QStringList names)
 {
     names.sort();
     return names;
 }
 
-const QStringList kAlwaysAvailable = {"FileOpen1", "FileExit1", "CaptureDesktop1", "CaptureArea1",
-                                      "CaptureActive1", "CaptureObject1", "N16", "N2", "N3"};
+const QStringList kAlwaysAvailable = { "FileOpen1", "FileExit1", "CaptureDesktop1", "CaptureArea1", "CaptureActive1",
+    "CaptureObject1", "N16", "N2", "N3" };
 
 QImage Glyph(int index)
 {
@@ -77,7 +76,7 @@ public slots:
     void Open(const QUrl& url) { urls.append(url); }
 };
 
-}  // namespace
+} // namespace
 
 class MainFormTest : public QObject {
     Q_OBJECT
@@ -103,8 +102,7 @@ private slots:
         Command(form, "CaptureDesktop1")->trigger();
         // UpdateCommandStates ran; horizontal tiling is only set when the program is next idle.
         const QStringList afterRefresh = kAlwaysAvailable
-                                         + QStringList{"FileClose1", "FileSave1", "WindowCascade1",
-                                                       "WindowTileVertical1", "WindowArrangeAll1"};
+            + QStringList { "FileClose1", "FileSave1", "WindowCascade1", "WindowTileVertical1", "WindowArrangeAll1" };
         QCOMPARE(EnabledOf(form, kAllCommands).size(), afterRefresh.size());
         for (const QString& name : afterRefresh)
             QVERIFY2(Command(form, name.toLatin1().constData())->isEnabled(), qPrintable(name));
@@ -120,10 +118,10 @@ private slots:
         QVERIFY(Command(form, "WindowCascade1")->isEnabled());
         RunEventLoop();
         QVERIFY(form.ImageWindows().isEmpty());
-        QCOMPARE(EnabledOf(form, kAllCommands), Sorted(kAlwaysAvailable + QStringList{"FileSave1"}));
+        QCOMPARE(EnabledOf(form, kAllCommands), Sorted(kAlwaysAvailable + QStringList { "FileSave1" }));
         // A mouse move over the empty workspace refreshes.
-        QMouseEvent move(QEvent::MouseMove, QPointF(10, 10), QPointF(10, 10), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
+        QMouseEvent move(
+            QEvent::MouseMove, QPointF(10, 10), QPointF(10, 10), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(form.Workspace()->viewport(), &move);
         QCOMPARE(EnabledOf(form, kAllCommands), Sorted(kAlwaysAvailable));
     }
@@ -138,7 +136,7 @@ private slots:
         form.ActiveImageWindow()->close();
         RunEventLoop();
         QVERIFY(form.ImageWindows().isEmpty());
-        QCOMPARE(EnabledOf(form, kAllCommands), Sorted(kAlwaysAvailable + QStringList{"FileSave1"}));
+        QCOMPARE(EnabledOf(form, kAllCommands), Sorted(kAlwaysAvailable + QStringList { "FileSave1" }));
         // Save with no active window shows its dialog and writes nothing.
         QVERIFY(WithNextModal([&] { Command(form, "FileSave1")->trigger(); }, [](QWidget*) {}));
     }
@@ -150,18 +148,20 @@ private slots:
         QStringList titles;
         for (QAction* menu : menus)
             titles.append(menu->text());
-        QCOMPARE(titles, (QStringList{"文件(&F)", "抓屏(&C)", "窗口(&W)", "帮助(&H)"}));
+        QCOMPARE(titles, (QStringList { "文件(&F)", "抓屏(&C)", "窗口(&W)", "帮助(&H)" }));
 
         struct Item {
             const char* caption;
             const char* shortcut;
-            int glyph;  // -1: none
+            int glyph; // -1: none
         };
         const QList<QList<Item>> expected = {
-            {{"打开", "Ctrl+O", 7}, {"关闭", "", -1}, {"保存", "Ctrl+S", 8}, {nullptr, "", -1}, {"退出", "", 23}},
-            {{"桌面", "Ctrl+D", 19}, {"区域定制", "Ctrl+Q", 20}, {"窗口", "Ctrl+C", 21}, {"选定对象", "Ctrl+X", 22}},
-            {{"层叠", "", 17}, {"平铺", "", 15}, {"自定义", "", -1}},
-            {{"反馈意见和建议", "", 25}, {"访问软件主页", "", 26}, {"关于本软件", "", 27}},
+            { { "打开", "Ctrl+O", 7 }, { "关闭", "", -1 }, { "保存", "Ctrl+S", 8 }, { nullptr, "", -1 },
+                { "退出", "", 23 } },
+            { { "桌面", "Ctrl+D", 19 }, { "区域定制", "Ctrl+Q", 20 }, { "窗口", "Ctrl+C", 21 },
+                { "选定对象", "Ctrl+X", 22 } },
+            { { "层叠", "", 17 }, { "平铺", "", 15 }, { "自定义", "", -1 } },
+            { { "反馈意见和建议", "", 25 }, { "访问软件主页", "", 26 }, { "关于本软件", "", 27 } },
         };
         for (qsizetype m = 0; m < menus.size(); ++m) {
             const QList<QAction*> items = menus[m]->menu()->actions();
@@ -191,15 +191,23 @@ private slots:
         QVERIFY(bar);
         QCOMPARE(bar->height(), 30);
         struct Button {
-            const char* command;  // null: separator
+            const char* command; // null: separator
             const char* hint;
         };
         const Button expected[] = {
-            {"FileOpen1", "打开图像文件"}, {"FileSave1", "保存当前文件"}, {nullptr, nullptr},
-            {"WindowCascade1", "窗口层叠"}, {"WindowTileHorizontal1", "窗口平铺"},
-            {"WindowTileVertical1", "窗口竖排"}, {nullptr, nullptr}, {"CaptureDesktop1", "抓取整个桌面"},
-            {"CaptureArea1", "抓取选定范围"}, {"CaptureActive1", "抓取活动窗口"},
-            {"CaptureObject1", "抓取选定对象"}, {nullptr, nullptr}, {"FileExit1", "退出Kavrel"},
+            { "FileOpen1", "打开图像文件" },
+            { "FileSave1", "保存当前文件" },
+            { nullptr, nullptr },
+            { "WindowCascade1", "窗口层叠" },
+            { "WindowTileHorizontal1", "窗口平铺" },
+            { "WindowTileVertical1", "窗口竖排" },
+            { nullptr, nullptr },
+            { "CaptureDesktop1", "抓取整个桌面" },
+            { "CaptureArea1", "抓取选定范围" },
+            { "CaptureActive1", "抓取活动窗口" },
+            { "CaptureObject1", "抓取选定对象" },
+            { nullptr, nullptr },
+            { "FileExit1", "退出Kavrel" },
         };
         const QList<QAction*> actions = bar->actions();
         QCOMPARE(actions.size(), qsizetype(std::size(expected)));
@@ -224,7 +232,7 @@ private slots:
         }
         QCOMPARE(bar->widgetForAction(actions.first())->x(), 5);
         // Tiling vertically only on the toolbar; Close and Arrange only in the menu.
-        for (const char* menuOnly : {"FileClose1", "WindowArrangeAll1"})
+        for (const char* menuOnly : { "FileClose1", "WindowArrangeAll1" })
             QVERIFY(!actions.contains(Command(form, menuOnly)));
     }
 
@@ -246,21 +254,22 @@ private slots:
         InstallQtDialogHooks();
         QString caption, text;
         bool answer = false;
-        QVERIFY(WithNextModal([&] { answer = WarningOkCancel("Replace the file?"); }, [&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(box);
-            caption = box->windowTitle();
-            text = box->text();
-            QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
-            box->button(QMessageBox::Ok)->click();
-        }));
+        QVERIFY(WithNextModal([&] { answer = WarningOkCancel("Replace the file?"); },
+            [&](QWidget* modal) {
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                QVERIFY(box);
+                caption = box->windowTitle();
+                text = box->text();
+                QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
+                box->button(QMessageBox::Ok)->click();
+            }));
         QVERIFY(answer);
         QCOMPARE(caption, QStringLiteral("Kavrel V2.5"));
         QCOMPARE(text, QStringLiteral("Replace the file?"));
         QVERIFY(WithNextModal([&] { answer = WarningOkCancel("Again?"); },
-                              [&](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Cancel)->click(); }));
+            [&](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Cancel)->click(); }));
         QVERIFY(!answer);
-        MessageBeep();  // reaches QApplication::beep without a dialog
+        MessageBeep(); // reaches QApplication::beep without a dialog
     }
 
     void frameAndStatusBar()
@@ -287,10 +296,18 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("operation");
-        QTest::newRow("desktop") << "CaptureDesktop1" << "Captured Desktop" << "desktop";
-        QTest::newRow("active") << "CaptureActive1" << "Captured Active Window" << "active";
-        QTest::newRow("object") << "CaptureObject1" << "Captured Object" << "object";
-        QTest::newRow("area") << "CaptureArea1" << "Captured Rect" << "area";
+        QTest::newRow("desktop") << "CaptureDesktop1"
+                                 << "Captured Desktop"
+                                 << "desktop";
+        QTest::newRow("active") << "CaptureActive1"
+                                << "Captured Active Window"
+                                << "active";
+        QTest::newRow("object") << "CaptureObject1"
+                                << "Captured Object"
+                                << "object";
+        QTest::newRow("area") << "CaptureArea1"
+                              << "Captured Rect"
+                              << "area";
     }
 
     void captureHandlersFillNewWindows()
@@ -306,7 +323,7 @@ private slots:
         form.show();
         Command(form, command.toLatin1().constData())->trigger();
         Command(form, command.toLatin1().constData())->trigger();
-        QCOMPARE(source.calls, (std::vector<std::string>{operation.toStdString(), operation.toStdString()}));
+        QCOMPARE(source.calls, (std::vector<std::string> { operation.toStdString(), operation.toStdString() }));
         const QList<TMDIChild*> windows = form.ImageWindows();
         QCOMPARE(windows.size(), 2);
         for (TMDIChild* window : windows) {
@@ -323,7 +340,7 @@ private slots:
     void cancelledCaptureLeavesEmptyWindow()
     {
         TMainForm form;
-        FakeCaptureSource source;  // returns none
+        FakeCaptureSource source; // returns none
         form.OxaScreenCapture1 = &source;
         form.show();
         Command(form, "CaptureArea1")->trigger();
@@ -350,10 +367,11 @@ private slots:
         QTest::qWait(10);
         QWidget* focused = QApplication::focusWidget();
         QVERIFY(focused && window->isAncestorOf(focused));
-        for (const QKeySequence& keys : {QKeySequence(QStringLiteral("Ctrl+C")), QKeySequence(QStringLiteral("Ctrl+X")),
-                                         QKeySequence(QStringLiteral("Ctrl+Q")), QKeySequence(QStringLiteral("Ctrl+D"))})
+        for (const QKeySequence& keys :
+            { QKeySequence(QStringLiteral("Ctrl+C")), QKeySequence(QStringLiteral("Ctrl+X")),
+                QKeySequence(QStringLiteral("Ctrl+Q")), QKeySequence(QStringLiteral("Ctrl+D")) })
             QTest::keySequence(QApplication::focusWidget(), keys);
-        QCOMPARE(source.calls, (std::vector<std::string>{"active", "object", "area", "desktop"}));
+        QCOMPARE(source.calls, (std::vector<std::string> { "active", "object", "area", "desktop" }));
     }
 
     void failureShowsErrorBoxAndLeavesWindow()
@@ -366,14 +384,15 @@ private slots:
         QString caption, text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QList<QAbstractButton*> buttons;
-        const bool shown = WithNextModal([&] { Command(form, "CaptureDesktop1")->trigger(); }, [&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(box);
-            caption = box->windowTitle();
-            text = box->text();
-            icon = box->icon();
-            buttons = box->buttons();
-        });
+        const bool shown = WithNextModal([&] { Command(form, "CaptureDesktop1")->trigger(); },
+            [&](QWidget* modal) {
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                QVERIFY(box);
+                caption = box->windowTitle();
+                text = box->text();
+                icon = box->icon();
+                buttons = box->buttons();
+            });
         QVERIFY(shown);
         QCOMPARE(caption, QStringLiteral("Kavrel V2.5"));
         QCOMPARE(text, QStringLiteral("Screen read failed."));
@@ -389,15 +408,24 @@ private slots:
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "Not a valid GIF file" << "Not a valid GIF file.";
-        QTest::newRow("full stop") << "Not a valid GIF file." << "Not a valid GIF file.";
-        QTest::newRow("digit") << "Cannot open file /tmp/a1" << "Cannot open file /tmp/a1.";
-        QTest::newRow("closing parenthesis") << "未知的图象文件扩展名 (.xyz)" << "未知的图象文件扩展名 (.xyz)";
-        QTest::newRow("hyphen is below the stop") << "range 1-" << "range 1-";
-        QTest::newRow("blank") << "trailing " << "trailing ";
-        QTest::newRow("slash is above the stop") << "path/" << "path/.";
-        QTest::newRow("chinese") << "读取失败" << "读取失败.";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("letter") << "Not a valid GIF file"
+                                << "Not a valid GIF file.";
+        QTest::newRow("full stop") << "Not a valid GIF file."
+                                   << "Not a valid GIF file.";
+        QTest::newRow("digit") << "Cannot open file /tmp/a1"
+                               << "Cannot open file /tmp/a1.";
+        QTest::newRow("closing parenthesis") << "未知的图象文件扩展名 (.xyz)"
+                                             << "未知的图象文件扩展名 (.xyz)";
+        QTest::newRow("hyphen is below the stop") << "range 1-"
+                                                  << "range 1-";
+        QTest::newRow("blank") << "trailing "
+                               << "trailing ";
+        QTest::newRow("slash is above the stop") << "path/"
+                                                 << "path/.";
+        QTest::newRow("chinese") << "读取失败"
+                                 << "读取失败.";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void errorBoxTextRule()
@@ -471,7 +499,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         for (int i = 0; i < 3; ++i)
             form.CreateImageWindow(QStringLiteral("w%1").arg(i));
-        RunEventLoop();  // the window commands become available when the program is idle
+        RunEventLoop(); // the window commands become available when the program is idle
         const QRect area = form.Workspace()->viewport()->rect();
 
         Command(form, "WindowTileHorizontal1")->trigger();
@@ -549,11 +577,11 @@ private slots:
     {
         TMainForm form;
         UrlRecorder recorder;
-        for (const char* scheme : {"http", "https", "mailto"})
+        for (const char* scheme : { "http", "https", "mailto" })
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &recorder, "Open");
         Command(form, "N16")->trigger();
         Command(form, "N2")->trigger();
-        for (const char* scheme : {"http", "https", "mailto"})
+        for (const char* scheme : { "http", "https", "mailto" })
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
         QCOMPARE(recorder.urls.size(), 2);
         QCOMPARE(recorder.urls[0].scheme(), QStringLiteral("mailto"));

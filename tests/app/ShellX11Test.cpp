@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -69,7 +68,7 @@ QImage RenderText(const QString& text, const QFont& font)
     return image;
 }
 
-}  // namespace
+} // namespace
 
 class ShellX11Test : public QObject {
     Q_OBJECT
@@ -80,7 +79,7 @@ private slots:
     void chineseTextHasGlyphs()
     {
         QVERIFY2(!QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty(),
-                 "no font for Simplified Chinese is installed (scripts/lib.sh installs fonts-wqy-microhei)");
+            "no font for Simplified Chinese is installed (scripts/lib.sh installs fonts-wqy-microhei)");
         // Characters without a glyph all render as the same box; real ones differ from it and each other.
         const QFont font = QApplication::font("QMenuBar");
         const QImage menu = RenderText(QStringLiteral("文件"), font);
@@ -124,25 +123,25 @@ private slots:
         for (int i = 0; i < 100 && window.isEmpty(); ++i) {
             QTest::qWait(100);
             window = Run(QStringLiteral("xdotool"),
-                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                          QStringLiteral("Kavrel.*V2\\.5")})
+                { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                    QStringLiteral("Kavrel.*V2\\.5") })
                          .section(QLatin1Char('\n'), 0, 0);
         }
         QVERIFY2(!window.isEmpty(), "the main window did not appear");
         QTest::qWait(500);
-        Xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
-        Xdotool({QStringLiteral("key"), QStringLiteral("ctrl+o")});
+        Xdotool({ QStringLiteral("windowactivate"), QStringLiteral("--sync"), window });
+        Xdotool({ QStringLiteral("key"), QStringLiteral("ctrl+o") });
         const QString pid = QString::number(program.processId());
         auto visibleWindows = [&] {
-            return Run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                   QStringLiteral("--pid"), pid})
+            return Run(QStringLiteral("xdotool"),
+                { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), pid })
                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                 .size();
         };
         QVERIFY2(QTest::qWaitFor([&] { return visibleWindows() >= 2; }, 10000), "the open dialog did not appear");
         QTest::qWait(300);
-        Xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), picture});
-        Xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+        Xdotool({ QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), picture });
+        Xdotool({ QStringLiteral("key"), QStringLiteral("Return") });
         QVERIFY2(QTest::qWaitFor([&] { return visibleWindows() == 1; }, 10000), "the open dialog did not close");
 
         // Screenshots until the picture is painted (a loaded machine may need a moment).
@@ -157,7 +156,7 @@ private slots:
         };
         for (int attempt = 0; attempt < 20; ++attempt) {
             QTest::qWait(attempt == 0 ? 300 : 500);
-            Run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), shotPath});
+            Run(QStringLiteral("import"), { QStringLiteral("-window"), QStringLiteral("root"), shotPath });
             shot = QImage(shotPath).convertToFormat(QImage::Format_RGB32);
             if (!shot.isNull() && countPictureColour(shot.rect()) > 40 * 40 * 3)
                 break;
@@ -165,19 +164,19 @@ private slots:
         QVERIFY2(!shot.isNull(), "no screenshot (ImageMagick's import)");
 
         // xwininfo, not xdotool: xdotool counts a reparenting window manager's frame offset twice.
-        const QString geometryText = Run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window});
+        const QString geometryText = Run(QStringLiteral("xwininfo"), { QStringLiteral("-id"), window });
         auto value = [&](const char* key) {
             const QRegularExpression re(QStringLiteral("%1:\\s*(-?\\d+)").arg(QLatin1String(key)));
             return re.match(geometryText).captured(1).toInt();
         };
-        const QRect client(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"),
-                           value("Height"));
+        const QRect client(
+            value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height"));
         QVERIFY2(client.width() > 400 && client.height() > 300, qPrintable(geometryText));
         // The outer size, frame included, is 558 x 483.
-        const QStringList extents = Run(QStringLiteral("xprop"), {QStringLiteral("-id"), window,
-                                                                  QStringLiteral("_NET_FRAME_EXTENTS")})
-                                        .section(QLatin1Char('='), 1)
-                                        .split(QLatin1Char(','));
+        const QStringList extents
+            = Run(QStringLiteral("xprop"), { QStringLiteral("-id"), window, QStringLiteral("_NET_FRAME_EXTENTS") })
+                  .section(QLatin1Char('='), 1)
+                  .split(QLatin1Char(','));
         QCOMPARE(extents.size(), 4);
         QCOMPARE(client.width() + extents[0].toInt() + extents[1].toInt(), 558);
         QCOMPARE(client.height() + extents[2].toInt() + extents[3].toInt(), 483);
@@ -197,7 +196,7 @@ private slots:
 
         // Toolbar glyphs, drawn exactly.
         const QRect toolbarRow(client.left(), client.top() + 15, 320, 50);
-        for (int glyph : {7, 8, 15, 19, 23}) {
+        for (int glyph : { 7, 8, 15, 19, 23 }) {
             const QImage image = QImage(QStringLiteral(":/glyphs/%1.png").arg(glyph, 2, 10, QLatin1Char('0')))
                                      .convertToFormat(QImage::Format_ARGB32);
             QVERIFY2(ContainsGlyph(shot, toolbarRow, image), qPrintable(QStringLiteral("glyph %1").arg(glyph)));
@@ -208,9 +207,9 @@ private slots:
         QVERIFY2(pictureColour > 40 * 40 * 3, qPrintable(QString::number(pictureColour)));
 
         // File > Exit ends the program at once, with the window open and unsaved.
-        Xdotool({QStringLiteral("key"), QStringLiteral("alt+f")});
+        Xdotool({ QStringLiteral("key"), QStringLiteral("alt+f") });
         QTest::qWait(300);
-        Xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")});
+        Xdotool({ QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return") });
         QVERIFY2(program.waitForFinished(5000), "Exit did not end the program");
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
