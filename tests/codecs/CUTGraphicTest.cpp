@@ -289,16 +289,4 @@ TEST(ChangeFileExtTest, ReplacesOrAppendsTheExtension)
     EXPECT_EQ(ChangeFileExt("/pics.d/photo", ".pal"), "/pics.d/photo.pal");
     EXPECT_EQ(ChangeFileExt("photo", ".pal"), "photo.pal");
 }
-
-TEST(CUTRegistrationTest, RegisteredForCut)
-{
-    EnsureFormatsRegistered();
-    EXPECT_EQ(TPicture::Formats().FindExt("Cut"), &TCUTGraphic::StaticClass());
-    for (const auto& entry : TPicture::Formats().Entries()) {
-        if (entry.extension == "cut") {
-            EXPECT_EQ(entry.description, "Dr. Halo images");
-        }
-    }
-}
-
 }  // namespace

@@ -1,8 +1,6 @@
 #include "codecs/PCDGraphic.h"
 #include "framework/Exception.h"
-#include "framework/Picture.h"
 #include "framework/Stream.h"
-#include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -275,17 +273,6 @@ TEST(PCDGraphicTest, SavingWritesNothing)
     graphic.SaveStream(out);
     EXPECT_EQ(out.Size(), 3);
     EXPECT_EQ(out.Position(), 3);
-}
-
-TEST(PCDGraphicTest, RegisteredForPcd)
-{
-    EnsureFormatsRegistered();
-    EXPECT_EQ(TPicture::Formats().FindExt("PCD"), &TPCDGraphic::StaticClass());
-    for (const auto& entry : TPicture::Formats().Entries()) {
-        if (entry.extension == "pcd") {
-            EXPECT_EQ(entry.description, "Kodak Photo-CD images");
-        }
-    }
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include "codecs/RLAGraphic.h"
 #include "framework/Exception.h"
-#include "framework/Picture.h"
 #include "framework/Stream.h"
-#include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -329,18 +327,6 @@ TEST(RLAGraphicTest, TableEntriesPastTheEndFail)
     bytes[740 + 4] = 0x7F;  // row 1 at about 2 GB
     TRLAGraphic graphic;
     EXPECT_EQ(MessageOf([&] { Load(graphic, bytes); }), "Stream read error");
-}
-
-TEST(RLAGraphicTest, RegisteredForRlaAndRpf)
-{
-    EnsureFormatsRegistered();
-    for (const char* extension : {"rla", "RPF"})
-        EXPECT_EQ(TPicture::Formats().FindExt(extension), &TRLAGraphic::StaticClass()) << extension;
-    for (const auto& entry : TPicture::Formats().Entries()) {
-        if (entry.extension == "rla" || entry.extension == "rpf") {
-            EXPECT_EQ(entry.description, "SGI Wavefront images");
-        }
-    }
 }
 
 }  // namespace
