@@ -1,6 +1,7 @@
 #include "codecs/CUTGraphic.h"
 
 #include "codecs/GraphicCompression.h"
+#include "framework/Exception.h"
 #include "framework/Palette.h"
 #include "framework/Stream.h"
 
@@ -46,9 +47,18 @@ void TCUTGraphic::LoadStream(TStream& stream)
 {
     ReleaseHandle();
     SetPixelFormat(pf8bit);
-    SetWidth(stream.ReadWordLE());
-    SetHeight(stream.ReadWordLE());
+    const int width = stream.ReadWordLE();
+    const int height = stream.ReadWordLE();
     stream.ReadWordLE();  // reserved
+
+    // Every row takes at least its length word, one two-byte run per 127 pixels and the terminating
+    // zero. A stream that cannot hold that much is cut short, or its header is not a CUT header:
+    // either way it must not make a big, empty picture.
+    const int64_t leastRowBytes = 2 + 2 * ((int64_t{width} + 126) / 127) + 1;
+    if (stream.Remaining() < leastRowBytes * height)
+        throw EReadError();
+    SetWidth(width);
+    SetHeight(height);
 
     LoadPalette();
 
@@ -56,8 +66,8 @@ void TCUTGraphic::LoadStream(TStream& stream)
     const uint8_t* source = packed.data();
     const uint8_t* const sourceEnd = source + packed.size();
     TCUTRLE decoder;
-    // Each call consumes one row and leaves `source` at the next row's length; rows past the end
-    // of the data stay index 0.
+    // Each call consumes one row and leaves `source` at the next row's length. Rows that the data
+    // no longer reach stay index 0.
     for (int y = 0; y < Height() && source < sourceEnd; ++y)
         decoder.Decode(source, sourceEnd, ScanLine(y), 0, Width());
 }

@@ -157,21 +157,17 @@ TEST_F(CUTGraphicTest, RowsFollowOneAnother)
 
 TEST_F(CUTGraphicTest, MalformedRowsStayInsideTheRowAndTheData)
 {
-    // Row 0 packs ten pixels into a row of four, row 1 lacks its terminating zero and the data end.
-    const Bytes rows = {0x05, 0x00, 0x8A, 5, 0x00, 0x05, 0x00, 0x02, 6, 6};
+    // Row 0 packs ten pixels into a row of four; row 2 has one run too many and no terminating zero
+    // before the data end.
+    const Bytes rows = {0x05, 0x00, 0x8A, 5, 0x00, 0x05, 0x00, 0x02, 6, 6, 0x00, 0x05, 0x00, 0x84, 9, 0x83, 8};
     TCUTGraphic graphic;
     LoadBytes(graphic, CutFile(4, 3, rows));
     EXPECT_EQ(Bytes(graphic.ScanLine(0), graphic.ScanLine(0) + 4), Bytes(4, 5));
     EXPECT_EQ(Bytes(graphic.ScanLine(1), graphic.ScanLine(1) + 4), (Bytes{6, 6, 0, 0}));
-    EXPECT_EQ(Bytes(graphic.ScanLine(2), graphic.ScanLine(2) + 4), Bytes(4, 0));
-
-    // A header and nothing else: an empty image of the stated size.
-    LoadBytes(graphic, CutFile(3, 2, {}));
-    EXPECT_EQ(graphic.Width(), 3);
-    EXPECT_EQ(graphic.Height(), 2);
+    EXPECT_EQ(Bytes(graphic.ScanLine(2), graphic.ScanLine(2) + 4), Bytes(4, 9));
 }
 
-TEST_F(CUTGraphicTest, ShortHeaderFails)
+TEST_F(CUTGraphicTest, ShortFilesFail)
 {
     TCUTGraphic graphic;
     for (size_t size : {0, 1, 3, 5}) {
@@ -179,6 +175,14 @@ TEST_F(CUTGraphicTest, ShortHeaderFails)
         EXPECT_EQ(MessageOf([&] { LoadBytes(graphic, Bytes(kOnePixel42.begin(), kOnePixel42.begin() + size)); }),
                   "Stream read error");
     }
+    // Every row needs at least its length, one run per 127 pixels and its terminating zero: 2 x 7
+    // bytes for two rows of 128 pixels. Less than that cannot be the image the header announces.
+    const Bytes twoRows = {0x04, 0x00, 0xFF, 1, 0x81, 2, 0x00, 0x04, 0x00, 0xFF, 3, 0x81, 4, 0x00};
+    LoadBytes(graphic, CutFile(128, 2, twoRows));
+    EXPECT_EQ(graphic.ScanLine(1)[127], 4);
+    EXPECT_EQ(MessageOf([&] { LoadBytes(graphic, CutFile(128, 2, Bytes(twoRows.begin(), twoRows.end() - 1))); }),
+              "Stream read error");
+    EXPECT_EQ(MessageOf([&] { LoadBytes(graphic, CutFile(60000, 1000, {})); }), "Stream read error");
 }
 
 TEST_F(CUTGraphicTest, PaletteFileBesideTheImageColoursIt)

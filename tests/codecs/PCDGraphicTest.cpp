@@ -170,20 +170,6 @@ TEST(PCDGraphicTest, OrientationsPlaceTheStoredSamples)
     }
 }
 
-TEST(PCDGraphicTest, OrientationOneRunsTheFirstLineUpTheFirstColumn)
-{
-    PcdImage image;
-    image.orientationByte = 1;
-    image.luma = [](int x, int line) { return uint8_t(line == 0 ? (x == 0 ? 188 : 50) : 0); };
-    TPCDGraphic graphic;
-    Load(graphic, image.Bytes());
-    ASSERT_EQ(graphic.Width(), 512);
-    ASSERT_EQ(graphic.Height(), 768);
-    EXPECT_EQ(Pixel(graphic, 0, 767), Convert(188, 156, 137));  // x = 0 at the bottom
-    EXPECT_EQ(Pixel(graphic, 0, 0), Convert(50, 156, 137));     // x = 767 at the top
-    EXPECT_EQ(Pixel(graphic, 1, 767), Convert(0, 156, 137));
-}
-
 TEST(PCDGraphicTest, ChromaIsUpsampledAcrossColumnsAndLinePairs)
 {
     PcdImage image;
@@ -249,19 +235,6 @@ TEST(PCDGraphicTest, BadOrShortFilesFail)
         EXPECT_EQ(MessageOf([&] { Load(graphic, std::vector<uint8_t>(bytes.begin(), bytes.begin() + size)); }),
                   "Stream read error");
     }
-}
-
-TEST(PCDGraphicTest, ALoadReplacesThePreviousImage)
-{
-    PcdImage turned;
-    turned.orientationByte = 1;
-    TPCDGraphic graphic;
-    Load(graphic, turned.Bytes());
-    ASSERT_EQ(graphic.Width(), 512);
-    Load(graphic, PcdImage{}.Bytes());
-    EXPECT_EQ(graphic.Width(), 768);
-    EXPECT_EQ(graphic.Height(), 512);
-    EXPECT_EQ(Pixel(graphic, 700, 10), Convert(100, 156, 137));
 }
 
 TEST(PCDGraphicTest, SavingWritesNothing)

@@ -122,8 +122,9 @@ std::string MessageOf(const std::function<void()>& action)
     return "(no exception)";
 }
 
-TEST(RLAGraphicTest, BottomBelowTopStoresTheBottomRowFirst)
+TEST(RLAGraphicTest, RowsRunUpwardsWhenBottomIsBelowTop)
 {
+    // Active window 0..99 x 0..49: the first stored row is the bottom row.
     RlaFile file;
     file.right = 99;
     file.top = 49;
@@ -137,21 +138,13 @@ TEST(RLAGraphicTest, BottomBelowTopStoresTheBottomRowFirst)
     EXPECT_EQ(PixelAt(graphic, 0, 49), (Bytes{200, 100, 0}));
     EXPECT_EQ(PixelAt(graphic, 99, 49), (Bytes{200, 100, 0}));
     EXPECT_EQ(PixelAt(graphic, 50, 0), (Bytes{151, 149, 49}));
-}
 
-TEST(RLAGraphicTest, BottomAboveTopStoresTheTopRowFirst)
-{
-    RlaFile file;
-    file.right = 9;
-    file.bottom = 49;
-    file.top = 0;
-    for (int i = 0; i < 50; ++i)
-        file.rows.push_back(RgbRow(10, uint8_t(i), 0, 0));
-    TRLAGraphic graphic;
+    // Bottom 49, top 0: the rows run from the top down.
+    std::swap(file.bottom, file.top);
     Load(graphic, file.Build());
     ASSERT_EQ(graphic.Height(), 50);
-    for (int y : {0, 1, 49})
-        EXPECT_EQ(PixelAt(graphic, 3, y), (Bytes{0, 0, uint8_t(y)}));
+    EXPECT_EQ(PixelAt(graphic, 0, 0), (Bytes{200, 100, 0}));
+    EXPECT_EQ(PixelAt(graphic, 50, 49), (Bytes{151, 149, 49}));
 }
 
 TEST(RLAGraphicTest, ARunOf100FillsTheRow)
