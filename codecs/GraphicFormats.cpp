@@ -1,5 +1,8 @@
 #include "codecs/GraphicFormats.h"
 
+#include "codecs/CUTGraphic.h"
+#include "codecs/PCDGraphic.h"
+#include "codecs/RLAGraphic.h"
 #include "framework/Bitmap.h"
 #include "framework/Palette.h"
 #include "framework/Picture.h"
@@ -10,12 +13,19 @@
 
 void RegisterGraphicFormats()
 {
+    TPicture::RegisterFormat("rpf", "SGI Wavefront images", TRLAGraphic::StaticClass());
     TPicture::RegisterFormat("rle", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("rla", "SGI Wavefront images", TRLAGraphic::StaticClass());
+    TPicture::RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
     TPicture::RegisterFormat("dib", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
 }
 
 void UnregisterGraphicFormats()
 {
+    TPicture::UnregisterFormatClass(TPCDGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TCUTGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TRLAGraphic::StaticClass());
 }
 
 // ---------------------------------------------------------------------------------------------
