@@ -1,5 +1,7 @@
 #include "codecs/GraphicFormats.h"
 
+#include "codecs/AutodeskGraphic.h"
+#include "codecs/PPMGraphic.h"
 #include "framework/Bitmap.h"
 #include "framework/Palette.h"
 #include "framework/Picture.h"
@@ -11,11 +13,18 @@
 void RegisterGraphicFormats()
 {
     TPicture::RegisterFormat("rle", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("ppm", "Portable pixel map images", TPPMGraphic::StaticClass());
+    TPicture::RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
+    TPicture::RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
+    TPicture::RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
     TPicture::RegisterFormat("dib", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
 }
 
 void UnregisterGraphicFormats()
 {
+    TPicture::UnregisterFormatClass(TAutodeskGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TPPMGraphic::StaticClass());
 }
 
 // ---------------------------------------------------------------------------------------------
