@@ -1,9 +1,7 @@
 #include "codecs/AutodeskGraphic.h"
 
 #include "framework/Exception.h"
-#include "framework/Picture.h"
 #include "framework/Stream.h"
-#include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -145,17 +143,6 @@ TEST(AutodeskGraphicTest, EmptyAndOversizedPictures)
     // 65535 x 65535 bytes is beyond the bitmap cap.
     TAutodeskGraphic g;
     EXPECT_THROW(Load(g, AutodeskFile(65535, 65535, {1, 2, 3})), Exception);
-}
-
-TEST(AutodeskGraphicTest, RegisteredForPicAndCel)
-{
-    EnsureFormatsRegistered();
-    for (const char* ext : {"pic", "cel", "CEL"})
-        EXPECT_EQ(TPicture::Formats().FindExt(ext), &TAutodeskGraphic::StaticClass()) << ext;
-    for (const auto& entry : TPicture::Formats().Entries()) {
-        if (entry.graphicClass == &TAutodeskGraphic::StaticClass())
-            EXPECT_EQ(entry.description, "Autodesk images");
-    }
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "codecs/PPMGraphic.h"
 
 #include "framework/Exception.h"
-#include "framework/Picture.h"
 #include "framework/Stream.h"
-#include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -305,19 +303,6 @@ TEST(PPMGraphicTest, EachLoadStartsAfresh)
     offset.SetPosition(4);
     g.LoadStream(offset);
     EXPECT_EQ(Row(g, 0), (std::vector<uint8_t>{0x63}));
-}
-
-TEST(PPMGraphicTest, ExtensionDoesNotDecideTheVariant)
-{
-    EnsureFormatsRegistered();
-    for (const char* ext : {"ppm", "pgm", "pbm", "PGM"})
-        EXPECT_EQ(TPicture::Formats().FindExt(ext), &TPPMGraphic::StaticClass()) << ext;
-    std::vector<std::string> descriptions;
-    for (const auto& entry : TPicture::Formats().Entries())
-        if (entry.graphicClass == &TPPMGraphic::StaticClass())
-            descriptions.push_back(entry.extension + ": " + entry.description);
-    EXPECT_EQ(descriptions, (std::vector<std::string>{"ppm: Portable pixel map images",
-                                                      "pgm: Portable grayscale images", "pbm: Portable b&w images"}));
 }
 
 }  // namespace
