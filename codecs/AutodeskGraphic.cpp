@@ -38,9 +38,12 @@ void TAutodeskGraphic::LoadStream(TStream& stream)
     ReleaseHandle();
     SetPixelFormat(pf8bit);
     SetPalette(CreatePalette(log));
-    SetWidth(width);
-    SetHeight(height);
-    for (int y = 0; y < height && width > 0; ++y) {
+    // A picture without rows or without columns is 0 x 0: nobody may ask it for rows of no memory, nor
+    // size a row buffer after a width that no row has.
+    const bool hasPixels = width > 0 && height > 0;
+    SetWidth(hasPixels ? width : 0);
+    SetHeight(hasPixels ? height : 0);
+    for (int y = 0; y < Height(); ++y) {
         // Once the stream has ended every further row would stay black anyway.
         if (stream.Read(ScanLine(y), width) < width)
             break;

@@ -2,6 +2,7 @@
 
 #include "codecs/AutodeskGraphic.h"
 #include "codecs/PPMGraphic.h"
+#include "codecs/SGIGraphic.h"
 #include "framework/Bitmap.h"
 #include "framework/Palette.h"
 #include "framework/Picture.h"
@@ -12,17 +13,22 @@
 
 void RegisterGraphicFormats()
 {
+    TPicture::RegisterFormat("sgi", "SGI true color images", TSGIGraphic::StaticClass());
     TPicture::RegisterFormat("rle", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("rgba", "SGI true color images", TSGIGraphic::StaticClass());
+    TPicture::RegisterFormat("rgb", "SGI true color images", TSGIGraphic::StaticClass());
     TPicture::RegisterFormat("ppm", "Portable pixel map images", TPPMGraphic::StaticClass());
     TPicture::RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
     TPicture::RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
     TPicture::RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
     TPicture::RegisterFormat("dib", "Windows bitmap", TBitmap::StaticClass());
     TPicture::RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
+    TPicture::RegisterFormat("bw", "SGI black/white images", TSGIGraphic::StaticClass());
 }
 
 void UnregisterGraphicFormats()
 {
+    TPicture::UnregisterFormatClass(TSGIGraphic::StaticClass());
     TPicture::UnregisterFormatClass(TAutodeskGraphic::StaticClass());
     TPicture::UnregisterFormatClass(TPPMGraphic::StaticClass());
 }

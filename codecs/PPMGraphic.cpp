@@ -212,8 +212,11 @@ void TPPMGraphic::LoadImage(int kind)
         throw Exception(kStreamReadError);
 
     SetPixelFormat(format);
-    SetWidth(width);
-    SetHeight(height);
+    // A picture without rows or without columns is 0 x 0: nobody may ask it for rows of no memory, nor
+    // size a row buffer after a width that no row has.
+    const bool hasPixels = width > 0 && height > 0;
+    SetWidth(hasPixels ? width : 0);
+    SetHeight(hasPixels ? height : 0);
     if (format == pf1bit)
         SetPalette(BilevelPalette());
     else if (format == pf8bit)

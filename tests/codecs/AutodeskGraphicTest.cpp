@@ -113,9 +113,7 @@ TEST(AutodeskGraphicTest, NothingOfAnEarlierPictureRemains)
 {
     TAutodeskGraphic g;
     Load(g, AutodeskFile(4, 4, std::vector<uint8_t>(16, 0x55)));
-    std::vector<uint8_t> cut = AutodeskFile(3, 2, {1, 2, 3, 4, 5, 6});
-    cut.resize(cut.size() - 3);  // the second row is missing
-    Load(g, cut);
+    Load(g, AutodeskFile(3, 2, {1, 2, 3}));  // the second row is missing
     ASSERT_EQ(g.Width(), 3);
     ASSERT_EQ(g.Height(), 2);
     EXPECT_EQ(Row(g, 0), (std::vector<uint8_t>{1, 2, 3}));
@@ -136,9 +134,13 @@ TEST(AutodeskGraphicTest, ReadsFromTheStreamPosition)
 
 TEST(AutodeskGraphicTest, EmptyAndOversizedPictures)
 {
-    TAutodeskGraphic empty;
-    EXPECT_NO_THROW(Load(empty, AutodeskFile(0, 3, {1, 2, 3})));
-    EXPECT_TRUE(empty.Empty());
+    // No columns or no rows: 0 x 0.
+    for (const auto& [width, height] : {std::pair{0, 3}, std::pair{3, 0}}) {
+        TAutodeskGraphic empty;
+        EXPECT_NO_THROW(Load(empty, AutodeskFile(width, height, {1, 2, 3})));
+        EXPECT_EQ(empty.Width(), 0);
+        EXPECT_EQ(empty.Height(), 0);
+    }
 
     // 65535 x 65535 bytes is beyond the bitmap cap.
     TAutodeskGraphic g;

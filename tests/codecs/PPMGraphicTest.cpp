@@ -285,8 +285,13 @@ TEST(PPMGraphicTest, ImpossibleSizesFailBeforeAllocating)
 
 TEST(PPMGraphicTest, ZeroSizedPictures)
 {
-    EXPECT_TRUE(Load("P5\n0 5\n255\n").Empty());
-    EXPECT_TRUE(Load("P1\n7 0\n").Empty());
+    // No columns or no rows: 0 x 0, so that nobody asks an empty bitmap for a row or sizes a row
+    // buffer after a width of two billion pixels.
+    for (const char* text : {"P5\n0 5\n255\n", "P1\n0 1\n", "P1\n7 0\n", "P4\n2000000000 0\n"}) {
+        const TPPMGraphic g = Load(text);
+        EXPECT_EQ(g.Width(), 0) << text;
+        EXPECT_EQ(g.Height(), 0) << text;
+    }
 }
 
 TEST(PPMGraphicTest, EachLoadStartsAfresh)
