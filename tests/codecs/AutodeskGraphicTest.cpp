@@ -120,18 +120,6 @@ TEST(AutodeskGraphicTest, NothingOfAnEarlierPictureRemains)
     EXPECT_EQ(Row(g, 1), (std::vector<uint8_t>{0, 0, 0}));
 }
 
-TEST(AutodeskGraphicTest, ReadsFromTheStreamPosition)
-{
-    std::vector<uint8_t> bytes = {'x', 'y', 'z'};
-    const std::vector<uint8_t> file = AutodeskFile(2, 1, {9, 8});
-    bytes.insert(bytes.end(), file.begin(), file.end());
-    TMemoryStream stream(bytes);
-    stream.SetPosition(3);
-    TAutodeskGraphic g;
-    g.LoadStream(stream);
-    EXPECT_EQ(Row(g, 0), (std::vector<uint8_t>{9, 8}));
-}
-
 TEST(AutodeskGraphicTest, EmptyAndOversizedPictures)
 {
     // No columns or no rows: 0 x 0.

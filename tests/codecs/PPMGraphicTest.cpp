@@ -159,12 +159,6 @@ TEST(PPMGraphicTest, WindowsLineEnds)
     EXPECT_EQ(Row(Load("P2\r# c\r1 1\r255\r77\r"), 0), (std::vector<uint8_t>{77}));
 }
 
-TEST(PPMGraphicTest, TheLastNumberMayEndTheFile)
-{
-    EXPECT_EQ(Row(Load("P2\n2 1\n255\n7 9"), 0), (std::vector<uint8_t>{7, 9}));
-    EXPECT_EQ(Row(Load("P3\n1 1\n255\n1 2 3"), 0), (std::vector<uint8_t>{3, 2, 1}));
-}
-
 TEST(PPMGraphicTest, MagicErrors)
 {
     EXPECT_EQ(LoadError(Raw("Q5\n1 1\n255\n\x00")), "Not a valid ppm file.");
