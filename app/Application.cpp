@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QProxyStyle>
 #include <QStyleFactory>
 
@@ -62,6 +64,14 @@ void SetUpApplication(QApplication& application)
         QStringLiteral("Droid Sans Fallback") };
     QFont::insertSubstitutions(QStringLiteral("宋体"), cjk);
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), QStringList { QStringLiteral("DejaVu Sans") } + cjk);
+
+    // The program speaks Chinese: Qt's own dialog buttons and file dialogs too, where Qt's
+    // translations are installed.
+    auto* translator = new QTranslator(&application);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(translator);
+    else
+        delete translator;
 
     QStyle* base = QStyleFactory::create(QStringLiteral("Fusion"));
     application.setStyle(new TKavrelStyle(base));

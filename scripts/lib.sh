@@ -10,6 +10,7 @@ KAVREL_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libpng-dev                    # JPEG pictures and PNG-encoded icons
   qt6-base-dev qt6-base-dev-tools libgl-dev         # the application
+  qt6-translations-l10n                             # Chinese texts in Qt's own dialogs
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev     # screen capture
   xvfb openbox xdotool xclip x11-utils              # the X11 tests
   fonts-wqy-microhei                                # Chinese menus and dialogs
