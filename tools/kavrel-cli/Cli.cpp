@@ -132,12 +132,30 @@ int Convert(const std::vector<std::string>& args)
     return 0;
 }
 
+std::vector<CliCommand>& RegisteredCommands()
+{
+    static std::vector<CliCommand> commands;
+    return commands;
+}
+
 }  // namespace
+
+void RegisterCliCommand(CliCommand command)
+{
+    RegisteredCommands().push_back(std::move(command));
+}
+
+void WriteFileAtomically(const std::string& target, const std::function<void(TStream&)>& write)
+{
+    WriteAtomically(target, write);
+}
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     if (args.empty()) {
         err << kUsage;
+        for (const CliCommand& extra : RegisteredCommands())
+            err << extra.usage;
         return 1;
     }
     const std::string& command = args[0];
@@ -146,6 +164,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         EnsureRegistered();
         if (command == "--help" || command == "-h" || command == "help") {
             out << kUsage;
+            for (const CliCommand& extra : RegisteredCommands())
+                out << extra.usage;
             return 0;
         }
         if (command == "formats")
@@ -154,6 +174,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return Info(rest, out, err);
         if (command == "convert")
             return Convert(rest);
+        for (const CliCommand& extra : RegisteredCommands())
+            if (command == extra.name)
+                return extra.run(rest, out, err);
         throw UsageError("unknown command '" + command + "' (see kavrel-cli --help)");
     } catch (const Exception& e) {
         err << "kavrel-cli: " << e.Message() << '\n';
