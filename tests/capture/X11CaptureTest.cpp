@@ -354,25 +354,31 @@ TEST_F(X11CaptureTest, ClipboardHoldsExactlyTheCapture)
 
 TEST_F(X11CaptureTest, DesktopCaptureIsFast)
 {
-    const auto median = [&](bool clipboard) {
+    struct Times {
+        double best;
+        double median;
+    };
+    const auto measure = [&](bool clipboard) {
         capture_->SetAuto(clipboard && X11TestDisplay::QtOnX11());
         std::vector<double> times;
-        for (int i = 0; i < 9; ++i) {
+        for (int i = 0; i < 15; ++i) {
             const auto start = std::chrono::steady_clock::now();
             const std::unique_ptr<TBitmap> desktop = capture_->CaptureDesktop();
             times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         }
         std::sort(times.begin(), times.end());
-        return times[times.size() / 2];
+        return Times{times.front(), times[times.size() / 2]};
     };
     const TPoint size = platform_->GetScreenSize();
-    const double withoutClipboard = median(false);
-    const double withClipboard = median(true);
-    std::printf("desktop capture %dx%d, Delay 0: %.2f ms, with the clipboard %.2f ms (median of 9)\n", size.X, size.Y,
-                withoutClipboard, withClipboard);
-    // A frame at 60 Hz lasts 16.7 ms; the capture must take a fraction of that.
-    EXPECT_LT(withoutClipboard, 16.7 / 2);
-    EXPECT_LT(withClipboard, 16.7);
+    const Times plain = measure(false);
+    const Times withClipboard = measure(true);
+    std::printf("desktop capture %dx%d with Delay 0: best %.2f ms, median %.2f ms; with the clipboard: best %.2f ms, "
+                "median %.2f ms (15 runs each)\n",
+                size.X, size.Y, plain.best, plain.median, withClipboard.best, withClipboard.median);
+    // A frame at 60 Hz lasts 16.7 ms; a capture takes a fraction of one. The best run is measured, so
+    // that other programs busy on the machine do not decide the result.
+    EXPECT_LT(plain.best, 16.7 / 3);
+    EXPECT_LT(withClipboard.best, 16.7 / 2);
 }
 
 TEST_F(X11CaptureTest, CommandLineCapture)

@@ -94,7 +94,9 @@ TEST_F(X11WithoutWindowManager, OwnWindowsAreHiddenAndShownAgain)
         return CountColor(*desktop, colour, {0, 0, desktop->Width(), desktop->Height()}) == 100L * 80;
     }));
     const HWND id = static_cast<HWND>(widget.winId());
-    EXPECT_EQ(platform_.GetForegroundWindow(), id) << "without a window manager: the window with the focus";
+    widget.activateWindow();
+    EXPECT_TRUE(WaitUntil([&] { return platform_.GetForegroundWindow() == id; }))
+        << "without a window manager: the window with the keyboard focus";
 
     capture_->SetMinimize(true);
     const std::unique_ptr<TBitmap> desktop = capture_->CaptureDesktop();

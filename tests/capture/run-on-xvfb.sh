@@ -15,7 +15,7 @@ if [ "$wm" = openbox ]; then command -v openbox >/dev/null || { echo "openbox is
 
 fifo=$(mktemp -u)
 mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 "1920x1080x$depth" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 "1920x1080x$depth" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
 xvfb=$!
 read -r -t 20 number <"$fifo"
 rm -f "$fifo"

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -66,17 +67,31 @@ Options ParseOptions(const std::vector<std::string>& args)
 
 // Serves the image on the clipboard from a child process of its own, so that the command can end while
 // other programs can still paste. The child ends when another program takes the clipboard, or at once
-// when a clipboard manager runs, which Qt hands the image to as the application ends.
-void ServeClipboard(const TBitmap& image)
+// when a clipboard manager runs, which Qt hands the image to as the application ends. Returns once the
+// child holds the clipboard; false when it could not take it.
+bool ServeClipboard(const TBitmap& image)
 {
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return false;
     const pid_t pid = ::fork();
-    if (pid < 0)
-        throw Exception("capture: cannot start the clipboard server");
-    if (pid > 0)
-        return;
+    if (pid < 0) {
+        ::close(ready[0]);
+        ::close(ready[1]);
+        return false;
+    }
+    if (pid > 0) {
+        ::close(ready[1]);
+        // Wait until the child owns the clipboard, so that a paste right after the command gets the image.
+        pollfd wait{ready[0], POLLIN, 0};
+        char held = 0;
+        const bool ok = ::poll(&wait, 1, 20000) == 1 && ::read(ready[0], &held, 1) == 1 && held == 1;
+        ::close(ready[0]);
+        return ok;
+    }
 
     // The child: no terminal, no inherited pipes (a caller waiting for their end must not wait for us).
     ::setsid();
@@ -86,8 +101,12 @@ void ServeClipboard(const TBitmap& image)
         ::dup2(null, 1);
         ::dup2(null, 2);
     }
-    ::close_range(3, ~0u, 0);
-    int status = 1;
+    if (ready[1] != 3) {
+        ::dup2(ready[1], 3);
+        ready[1] = 3;
+    }
+    ::close_range(4, ~0u, 0);
+    char held = 0;
     {
         qputenv("QT_QPA_PLATFORM", "xcb");
         int argc = 1;
@@ -96,21 +115,21 @@ void ServeClipboard(const TBitmap& image)
         QGuiApplication app(argc, argv);
         PutImageOnClipboard(image);
         QClipboard* clipboard = QGuiApplication::clipboard();
-        if (clipboard->ownsClipboard()) {
-            status = 0;
-            if (!ClipboardManagerRunning()) {
-                QObject::connect(clipboard, &QClipboard::dataChanged, &app, [clipboard] {
-                    if (!clipboard->ownsClipboard())
-                        QCoreApplication::quit();
-                });
-                QGuiApplication::exec();
-            }
+        held = clipboard->ownsClipboard() ? 1 : 0;
+        (void)!::write(ready[1], &held, 1);
+        ::close(ready[1]);
+        if (held && !ClipboardManagerRunning()) {
+            QObject::connect(clipboard, &QClipboard::dataChanged, &app, [clipboard] {
+                if (!clipboard->ownsClipboard())
+                    QCoreApplication::quit();
+            });
+            QGuiApplication::exec();
         }
     }
-    ::_exit(status);
+    ::_exit(held ? 0 : 1);
 }
 
-int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream&)
+int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     const Options options = ParseOptions(args);
     std::unique_ptr<TBitmap> image;
@@ -133,8 +152,10 @@ int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
         WriteFileAtomically(options.file, [&](TStream& s) { image->SaveStream(s); });
     out << options.file << ": " << image->Width() << 'x' << image->Height() << '\n';
 
-    if (clipboardImage)
-        ServeClipboard(*clipboardImage);
+    if (clipboardImage && !ServeClipboard(*clipboardImage)) {
+        err << "kavrel-cli: capture: " << options.file << " was written, but the clipboard could not be taken\n";
+        return 1;
+    }
     return 0;
 }
 
