@@ -63,8 +63,13 @@ QVariant CaptureMimeData::retrieveData(const QString& mimeType, QMetaType type) 
         return Image();
     if (mimeType == kBmp) {
         if (bmp_.isEmpty() && !bitmap_.Empty()) {
+            // 24 bits: every reader takes these as opaque, while the unused fourth byte of the display
+            // format reads as zero alpha to some.
+            TBitmap opaque(bitmap_);
+            if (opaque.PixelFormat() == pfDevice || opaque.PixelFormat() == pf32bit)
+                opaque.SetPixelFormat(pf24bit);
             TMemoryStream stream;
-            WriteWindowsBitmap(stream, bitmap_);
+            WriteWindowsBitmap(stream, opaque);
             bmp_ = QByteArray(reinterpret_cast<const char*>(stream.Bytes().data()),
                               static_cast<qsizetype>(stream.Bytes().size()));
             encoded_.append(kBmp);

@@ -6,7 +6,7 @@
 #include <QMimeData>
 #include <QStringList>
 
-// A captured image on the clipboard: image/bmp (written by the framework's own bitmap writer),
+// A captured image on the clipboard: image/bmp (24 bits, written by the framework's own bitmap writer),
 // image/png and Qt's image type. Each is made the first time a program asks for it, so a paste waits
 // only for the encoder it needs, and never again.
 class CaptureMimeData : public QMimeData {

@@ -48,6 +48,8 @@ TEST(ClipboardImage, FormatsAreMadeOnlyWhenAskedFor)
     const QByteArray bmp = data.data("image/bmp");
     EXPECT_EQ(data.EncodedFormats(), QStringList{"image/bmp"}) << "a bitmap paste waits for no PNG encoder";
     ExpectSameImage(QImage::fromData(bmp, "BMP"), bitmap);
+    ASSERT_GT(bmp.size(), 30);
+    EXPECT_EQ(bmp[28], 24) << "bits per pixel";
 
     const QByteArray png = data.data("image/png");
     ExpectSameImage(QImage::fromData(png, "PNG"), bitmap);

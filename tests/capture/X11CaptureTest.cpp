@@ -361,7 +361,7 @@ TEST_F(X11CaptureTest, DesktopCaptureIsFast)
     const auto measure = [&](bool clipboard) {
         capture_->SetAuto(clipboard && X11TestDisplay::QtOnX11());
         std::vector<double> times;
-        for (int i = 0; i < 15; ++i) {
+        for (int i = 0; i < 30; ++i) {
             const auto start = std::chrono::steady_clock::now();
             const std::unique_ptr<TBitmap> desktop = capture_->CaptureDesktop();
             times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
@@ -373,8 +373,11 @@ TEST_F(X11CaptureTest, DesktopCaptureIsFast)
     const Times plain = measure(false);
     const Times withClipboard = measure(true);
     std::printf("desktop capture %dx%d with Delay 0: best %.2f ms, median %.2f ms; with the clipboard: best %.2f ms, "
-                "median %.2f ms (15 runs each)\n",
+                "median %.2f ms (30 runs each)\n",
                 size.X, size.Y, plain.best, plain.median, withClipboard.best, withClipboard.median);
+#ifdef KAVREL_TIMINGS_MEANINGLESS
+    GTEST_SKIP() << "an unoptimised or instrumented build: the times are not compared";
+#endif
     // A frame at 60 Hz lasts 16.7 ms; a capture takes a fraction of one. The best run is measured, so
     // that other programs busy on the machine do not decide the result.
     EXPECT_LT(plain.best, 16.7 / 3);
