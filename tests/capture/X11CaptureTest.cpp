@@ -244,6 +244,30 @@ TEST_F(X11CaptureTest, WindowFromPointFindsControlsFramesAndTheDesktop)
     EXPECT_EQ(CountColor(*object, 0xE0C0A0, {0, 0, 100, 50}), 100L * 50);
 }
 
+TEST_F(X11CaptureTest, FramesDrawnAroundAWindowAreAnnounced)
+{
+    // A window manager that does not put windows into frames of their own says how wide its frame is.
+    const xcb_window_t window = display_->CreateWindow({200, 100, 300, 160}, 0x999999, true);
+    const uint32_t extents[] = {4, 5, 20, 6};  // left, right, top, bottom
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        display_->Connection(), xcb_intern_atom(display_->Connection(), 0, 18, "_NET_FRAME_EXTENTS"), nullptr);
+    ASSERT_TRUE(atom);
+    xcb_change_property(display_->Connection(), XCB_PROP_MODE_REPLACE, window, atom->atom, XCB_ATOM_CARDINAL, 32, 4,
+                        extents);
+    std::free(atom);
+    display_->Sync();
+    EXPECT_EQ(platform_->GetWindowRect(window), (TRect{196, 80, 305, 166}));
+    // Absurd widths are bounded rather than trusted.
+    const uint32_t absurd[] = {0xFFFFFFFF, 0, 0, 0};
+    atom = xcb_intern_atom_reply(display_->Connection(),
+                                 xcb_intern_atom(display_->Connection(), 0, 18, "_NET_FRAME_EXTENTS"), nullptr);
+    xcb_change_property(display_->Connection(), XCB_PROP_MODE_REPLACE, window, atom->atom, XCB_ATOM_CARDINAL, 32, 4,
+                        absurd);
+    std::free(atom);
+    display_->Sync();
+    EXPECT_EQ(platform_->GetWindowRect(window), (TRect{200 - 4096, 100, 300, 160}));
+}
+
 TEST_F(X11CaptureTest, VanishedWindowsAreHarmless)
 {
     const xcb_window_t window = display_->CreateWindow({10, 10, 60, 60}, 0x00FF00, true);
