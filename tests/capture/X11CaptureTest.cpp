@@ -402,10 +402,11 @@ TEST_F(X11CaptureTest, DesktopCaptureIsFast)
 #ifdef KAVREL_TIMINGS_MEANINGLESS
     GTEST_SKIP() << "an unoptimised or instrumented build: the times are not compared";
 #endif
-    // A frame at 60 Hz lasts 16.7 ms; a capture takes a fraction of one. The best run is measured, so
-    // that other programs busy on the machine do not decide the result.
+    // A frame at 60 Hz lasts 16.7 ms; a capture takes a fraction of one. The best run counts, so that
+    // other programs busy on the machine do not decide the result. The clipboard adds a copy of the
+    // image, whose fresh pages cost the most when memory is scarce: it gets a whole frame.
     EXPECT_LT(plain.best, 16.7 / 3);
-    EXPECT_LT(withClipboard.best, 16.7 / 2);
+    EXPECT_LT(withClipboard.best, 16.7);
 }
 
 TEST_F(X11CaptureTest, CommandLineCapture)
