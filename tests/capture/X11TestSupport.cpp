@@ -178,7 +178,11 @@ bool X11TestDisplay::WaitUntilManagedAndActive(xcb_window_t window)
 {
     const bool framed = WaitUntil([&] {
         Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr));
-        return tree && tree->parent != Root() && FrameExtents(window).size() == 4;
+        Reply<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr));
+        // Viewable: the frame around it is mapped too.
+        return tree && tree->parent != Root() && FrameExtents(window).size() == 4 && attributes &&
+               attributes->map_state == XCB_MAP_STATE_VIEWABLE;
     });
     return framed && (ActiveWindow() == window || Activate(window));
 }

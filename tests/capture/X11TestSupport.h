@@ -53,7 +53,7 @@ public:
     xcb_window_t ActiveWindow();
     // Asks the window manager to activate the window and waits until it has.
     bool Activate(xcb_window_t window);
-    // Waits until the window manager has put the window into a frame and made it active.
+    // Waits until the window manager has put the window into a frame, shown it and made it active.
     bool WaitUntilManagedAndActive(xcb_window_t window);
     // The window's inside rectangle in root coordinates.
     TRect InsideRect(xcb_window_t window);
