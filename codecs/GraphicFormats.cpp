@@ -1,5 +1,6 @@
 #include "codecs/GraphicFormats.h"
 
+#include "codecs/TargaGraphic.h"
 #include "framework/Bitmap.h"
 #include "framework/Palette.h"
 #include "framework/Picture.h"
@@ -10,12 +11,18 @@
 
 void RegisterGraphicFormats()
 {
+    TPicture::RegisterFormat("win", "Truevision images", TTargaGraphic::StaticClass());
+    TPicture::RegisterFormat("vst", "Truevision images", TTargaGraphic::StaticClass());
+    TPicture::RegisterFormat("vda", "Truevision images", TTargaGraphic::StaticClass());
+    TPicture::RegisterFormat("tga", "Truevision images", TTargaGraphic::StaticClass());
     TPicture::RegisterFormat("rle", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
     TPicture::RegisterFormat("dib", "Windows bitmap", TBitmap::StaticClass());
 }
 
 void UnregisterGraphicFormats()
 {
+    TPicture::UnregisterFormatClass(TTargaGraphic::StaticClass());
 }
 
 // ---------------------------------------------------------------------------------------------
