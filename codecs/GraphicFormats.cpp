@@ -1,5 +1,7 @@
 #include "codecs/GraphicFormats.h"
 
+#include "codecs/PCXGraphic.h"
+#include "codecs/PSDGraphic.h"
 #include "codecs/TargaGraphic.h"
 #include "framework/Bitmap.h"
 #include "framework/Palette.h"
@@ -15,7 +17,12 @@ void RegisterGraphicFormats()
     TPicture::RegisterFormat("vst", "Truevision images", TTargaGraphic::StaticClass());
     TPicture::RegisterFormat("vda", "Truevision images", TTargaGraphic::StaticClass());
     TPicture::RegisterFormat("tga", "Truevision images", TTargaGraphic::StaticClass());
+    TPicture::RegisterFormat("scr", "Word 5.x screen capture images", TPCXGraphic::StaticClass());
     TPicture::RegisterFormat("rle", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("psd", "Photoshop images", TPSDGraphic::StaticClass());
+    TPicture::RegisterFormat("pcx", "ZSoft PCX images", TPCXGraphic::StaticClass());
+    TPicture::RegisterFormat("pdd", "Photoshop images", TPSDGraphic::StaticClass());
+    TPicture::RegisterFormat("pcc", "ZSoft PCC images", TPCXGraphic::StaticClass());
     TPicture::RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
     TPicture::RegisterFormat("dib", "Windows bitmap", TBitmap::StaticClass());
 }
@@ -23,6 +30,8 @@ void RegisterGraphicFormats()
 void UnregisterGraphicFormats()
 {
     TPicture::UnregisterFormatClass(TTargaGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TPCXGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TPSDGraphic::StaticClass());
 }
 
 // ---------------------------------------------------------------------------------------------
