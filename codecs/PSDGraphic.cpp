@@ -173,7 +173,7 @@ void TPSDGraphic::LoadStream(TStream& stream)
     h.depth = fields.U16BE();
     h.mode = fields.U16BE();
     const bool drawn = h.SingleChannel() || h.Planar();
-    if (drawn && !Drawable(h))
+    if (h.width == 0 || h.height == 0 || (drawn && !Drawable(h)))
         throw Exception(kNotPsd);
     const TPixelFormat format = FormatOf(h.mode);
     SetPixelFormat(format);
@@ -203,8 +203,6 @@ void TPSDGraphic::LoadStream(TStream& stream)
     // The pixel data are read (and their sizes checked) before the bitmap is made.
     TChannelRows rows(stream, h, packBits);
     SetSize(static_cast<int>(h.width), static_cast<int>(h.height));
-    if (Empty())
-        return;
 
     const int width = Width();
     const int height = Height();

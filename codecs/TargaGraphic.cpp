@@ -17,6 +17,7 @@ namespace {
 constexpr int kHeaderSize = 18;
 constexpr uint8_t kTopFirst = 0x20;  // descriptor bit 5: the first stored row is the top row
 constexpr int kMaxPacketPixels = 128;
+constexpr uint8_t kNoImageData = 0;
 
 const char kInvalidImage[] = "Targa: invalid image";
 const char kCouldNotWrite[] = "Targa: could not write image data";
@@ -230,7 +231,9 @@ void TTargaGraphic::LoadStream(TStream& stream)
     const TargaHeader h = ParseHeader(headerBytes);
     const bool hasPixels = h.Raw() || h.Packed();
     const int pixelSize = PixelSizeOfDepth(h.depth);
-    if (hasPixels && pixelSize == 0)
+    // Type 0 announces that no pixels follow; any other type this reader does not know has pixels
+    // it cannot decode, and a blank picture would pass for the image.
+    if ((hasPixels && pixelSize == 0) || (!hasPixels && h.imageType != kNoImageData))
         throw Exception(kInvalidImage);
 
     if (h.idLength > 0) {

@@ -140,6 +140,11 @@ TEST(PSDRead, BitmapModeShowsSetBitsBlack)
 
     f.depth = 8;  // bitmap mode comes only at one bit
     EXPECT_EQ(LoadError(f.Build()), "Not a valid psd file.");
+
+    // A picture without columns or rows is no picture.
+    f.depth = 1;
+    f.width = 0;
+    EXPECT_EQ(LoadError(f.Build()), "Not a valid psd file.");
 }
 
 TEST(PSDRead, GreyIndexedAndDuotonePalettes)

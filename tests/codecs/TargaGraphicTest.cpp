@@ -283,7 +283,7 @@ TEST(TargaRead, DepthsAndFormats)
     EXPECT_EQ(LoadError(Concat({Header(f), {0, 0}})), "Targa: invalid image");
 }
 
-TEST(TargaRead, ImagesWithoutPixelDataAreBlank)
+TEST(TargaRead, ImagesWithoutPixelData)
 {
     HeaderFields f;
     f.imageType = 0;
@@ -305,10 +305,11 @@ TEST(TargaRead, ImagesWithoutPixelDataAreBlank)
     EXPECT_TRUE(noColumns.Empty());
     EXPECT_EQ(noColumns.Height(), 0);
 
+    // Types this reader cannot decode (here Huffman-coded) fail rather than pass for a blank image.
     f.width = 1;
-    f.imageType = 32;  // an unknown type reads no pixels either
+    f.imageType = 32;
     f.depth = 24;
-    EXPECT_EQ(Load(Concat({Header(f), {1, 2, 3}})).PixelFormat(), pf24bit);
+    EXPECT_EQ(LoadError(Concat({Header(f), {1, 2, 3}})), "Targa: invalid image");
 }
 
 TEST(TargaRead, RunLengthPackets)
