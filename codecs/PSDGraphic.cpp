@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kHeaderSize = 26;
 constexpr int kColorTableSize = 768;
+constexpr int64_t kMaxPackBitsGain = 64;  // bytes out per packed byte at most
 
 enum ColorMode {
     kBitmapMode = 0,
@@ -121,8 +122,14 @@ public:
         // One 16-bit count per row of every channel, channel 0 first; the packed rows follow.
         const std::vector<uint8_t> table = ReadExactly(stream, 2 * int64_t{h.channels} * h.height);
         offsets_.resize(static_cast<size_t>(rows) + 1);
-        for (size_t i = 0; i < static_cast<size_t>(rows); ++i)
-            offsets_[i + 1] = offsets_[i] + (uint32_t(table[2 * i]) << 8 | table[2 * i + 1]);
+        for (size_t i = 0; i < static_cast<size_t>(rows); ++i) {
+            const int64_t count = uint32_t(table[2 * i]) << 8 | table[2 * i + 1];
+            // Two packed bytes give at most 128: a count too small for its row belongs to no
+            // Photoshop file, and would let a few bytes claim an enormous picture.
+            if (count * kMaxPackBitsGain < rowBytes_)
+                throw Exception(kNotPsd);
+            offsets_[i + 1] = offsets_[i] + count;
+        }
         data_ = ReadExactly(stream, offsets_.back());
     }
 

@@ -283,7 +283,17 @@ TEST(PSDRead, PackBitsRows)
     f.imageData = {0, 5, 0x40, 0, 0x03, 1, 2, 3, 4};
     EXPECT_EQ(LoadError(f.Build()), "Stream read error");
 
+    // Two packed bytes make at most 128: enough for a row of 128, not for one of 129.
+    f.width = 128;
+    f.height = 1;
+    f.imageData = {0, 2, 0x81, 5};
+    EXPECT_EQ(Load(f.Build()).ScanLine(0)[127], 5);
+    f.width = 129;
+    EXPECT_EQ(LoadError(f.Build()), "Not a valid psd file.");
+
     // Compression values other than 1 are read as raw rows.
+    f.width = 3;
+    f.height = 2;
     f.compression = 2;
     f.imageData = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(Load(f.Build()).ScanLine(1)[2], 6);
