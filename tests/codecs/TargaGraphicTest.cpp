@@ -39,23 +39,10 @@ struct HeaderFields {
 
 Bytes Header(const HeaderFields& f)
 {
-    return {f.idLength,
-            f.colorMapType,
-            f.imageType,
-            0,
-            0,  // first colour map entry
-            uint8_t(f.colorMapLength),
-            uint8_t(f.colorMapLength >> 8),
-            f.colorMapEntrySize,
-            0,
-            0,
-            0,
-            0,  // origin
-            uint8_t(f.width),
-            uint8_t(f.width >> 8),
-            uint8_t(f.height),
-            uint8_t(f.height >> 8),
-            f.depth,
+    auto lo = [](unsigned v) { return uint8_t(v); };
+    auto hi = [](unsigned v) { return uint8_t(v >> 8); };
+    return {f.idLength,  f.colorMapType, f.imageType, 0, 0, lo(f.colorMapLength), hi(f.colorMapLength),
+            f.colorMapEntrySize, 0, 0, 0, 0, lo(f.width), hi(f.width), lo(f.height), hi(f.height), f.depth,
             f.descriptor};
 }
 
@@ -598,15 +585,6 @@ TEST(TargaSamples, EverySampleRoundTrips)
         ++count;
     }
     EXPECT_GT(count, 0);
-}
-
-TEST(TargaSamples, IdentificationSurvivesASave)
-{
-    KAVREL_REQUIRE_TESTDATA(dir);
-    TTargaGraphic g;
-    g.LoadFile((dir / "tga/gen-t11-gray-top.tga").string());
-    EXPECT_EQ(g.Identification(), "generated type 11");
-    EXPECT_EQ(Load(Save(g)).Identification(), "generated type 11");
 }
 
 bool HaveImageMagick()
