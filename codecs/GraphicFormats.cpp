@@ -1,7 +1,13 @@
 #include "codecs/GraphicFormats.h"
 
+#include "codecs/AutodeskGraphic.h"
+#include "codecs/CUTGraphic.h"
+#include "codecs/PCDGraphic.h"
 #include "codecs/PCXGraphic.h"
+#include "codecs/PPMGraphic.h"
 #include "codecs/PSDGraphic.h"
+#include "codecs/RLAGraphic.h"
+#include "codecs/SGIGraphic.h"
 #include "codecs/TargaGraphic.h"
 #include "framework/Bitmap.h"
 #include "framework/Palette.h"
@@ -17,20 +23,39 @@ void RegisterGraphicFormats()
     TPicture::RegisterFormat("vst", "Truevision images", TTargaGraphic::StaticClass());
     TPicture::RegisterFormat("vda", "Truevision images", TTargaGraphic::StaticClass());
     TPicture::RegisterFormat("tga", "Truevision images", TTargaGraphic::StaticClass());
+    TPicture::RegisterFormat("sgi", "SGI true color images", TSGIGraphic::StaticClass());
     TPicture::RegisterFormat("scr", "Word 5.x screen capture images", TPCXGraphic::StaticClass());
+    TPicture::RegisterFormat("rpf", "SGI Wavefront images", TRLAGraphic::StaticClass());
     TPicture::RegisterFormat("rle", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("rla", "SGI Wavefront images", TRLAGraphic::StaticClass());
+    TPicture::RegisterFormat("rgba", "SGI true color images", TSGIGraphic::StaticClass());
+    TPicture::RegisterFormat("rgb", "SGI true color images", TSGIGraphic::StaticClass());
     TPicture::RegisterFormat("psd", "Photoshop images", TPSDGraphic::StaticClass());
+    TPicture::RegisterFormat("ppm", "Portable pixel map images", TPPMGraphic::StaticClass());
+    TPicture::RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
+    TPicture::RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
+    TPicture::RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
     TPicture::RegisterFormat("pcx", "ZSoft PCX images", TPCXGraphic::StaticClass());
     TPicture::RegisterFormat("pdd", "Photoshop images", TPSDGraphic::StaticClass());
+    TPicture::RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
     TPicture::RegisterFormat("pcc", "ZSoft PCC images", TPCXGraphic::StaticClass());
     TPicture::RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
     TPicture::RegisterFormat("dib", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
+    TPicture::RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
+    TPicture::RegisterFormat("bw", "SGI black/white images", TSGIGraphic::StaticClass());
 }
 
 void UnregisterGraphicFormats()
 {
     TPicture::UnregisterFormatClass(TTargaGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TSGIGraphic::StaticClass());
     TPicture::UnregisterFormatClass(TPCXGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TAutodeskGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TPCDGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TPPMGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TCUTGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TRLAGraphic::StaticClass());
     TPicture::UnregisterFormatClass(TPSDGraphic::StaticClass());
 }
 

@@ -30,6 +30,10 @@ Tolerance ApproxTolerance(const ManifestRow& row)
         // The shared L*a*b* conversion gives linear-light RGB; the reference applies the sRGB
         // transfer curve, so mid-tones come out up to about 80 levels darker.
         {"psd/gen-lab-raw.psd", {80, 0.0, 45.0}},
+        // PhotoYCC: the reader scales luminance linearly by 1.3584 (Y 188 is white), the reference
+        // decoder applies its own tone curve, so bright areas differ by up to about 70 levels. Rows
+        // or columns out of place would still differ by far more on average.
+        {"pcd", {72, 0.0, 24.0}},
     };
     auto it = tolerances.find(row.path);
     if (it == tolerances.end())
