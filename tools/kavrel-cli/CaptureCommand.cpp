@@ -3,6 +3,7 @@
 #include "capture/ClipboardImage.h"
 #include "capture/OxaCapture.h"
 #include "capture/X11CapturePlatform.h"
+#include "framework/AtomicFile.h"
 #include "framework/Exception.h"
 #include "framework/FormatRegistry.h"
 #include "framework/Picture.h"

@@ -19,6 +19,3 @@ struct CliCommand {
 };
 void RegisterCliCommand(CliCommand command);
 
-// Writes through a temporary file beside the target and renames it into place, so a failure never
-// leaves a partial or empty target behind.
-void WriteFileAtomically(const std::string& target, const std::function<void(TStream&)>& write);
