@@ -1,5 +1,7 @@
 #include "codecs/GraphicFormats.h"
 
+#include "codecs/GIFGraphic.h"
+#include "codecs/TIFFGraphic.h"
 #include "framework/Bitmap.h"
 #include "framework/Palette.h"
 #include "framework/Picture.h"
@@ -10,12 +12,17 @@
 
 void RegisterGraphicFormats()
 {
+    TPicture::RegisterFormat("tiff", "TIFF images", TTIFFGraphic::StaticClass());
+    TPicture::RegisterFormat("tif", "TIFF images", TTIFFGraphic::StaticClass());
     TPicture::RegisterFormat("rle", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("gif", "CompuServe images", TGIFGraphic::StaticClass());
     TPicture::RegisterFormat("dib", "Windows bitmap", TBitmap::StaticClass());
 }
 
 void UnregisterGraphicFormats()
 {
+    TPicture::UnregisterFormatClass(TTIFFGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TGIFGraphic::StaticClass());
 }
 
 // ---------------------------------------------------------------------------------------------
