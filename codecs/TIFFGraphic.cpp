@@ -540,17 +540,19 @@ void TTIFFGraphic::LoadStream(TStream& stream)
         if (strip.size() < heldBytes)
             strip.resize(heldBytes);
 
-        stream.SetPosition(at);
-        if (decoder) {
-            packed.resize(packedSize);
-            const auto got = static_cast<size_t>(stream.Read(packed.data(), static_cast<int64_t>(packedSize)));
-            std::memset(strip.data(), 0, heldBytes);
-            const uint8_t* source = packed.data();
-            decoder->Decode(source, packed.data() + got, strip.data(), static_cast<int32_t>(got),
-                            static_cast<int32_t>(heldBytes));
-        } else {
-            const auto got = static_cast<size_t>(stream.Read(strip.data(), static_cast<int64_t>(heldBytes)));
-            std::memset(strip.data() + got, 0, heldBytes - got);
+        if (heldBytes > 0) {
+            stream.SetPosition(at);
+            if (decoder) {
+                packed.resize(packedSize);
+                const auto got = static_cast<size_t>(stream.Read(packed.data(), static_cast<int64_t>(packedSize)));
+                std::memset(strip.data(), 0, heldBytes);
+                const uint8_t* source = packed.data();
+                decoder->Decode(source, packed.data() + got, strip.data(), static_cast<int32_t>(got),
+                                static_cast<int32_t>(heldBytes));
+            } else {
+                const auto got = static_cast<size_t>(stream.Read(strip.data(), static_cast<int64_t>(heldBytes)));
+                std::memset(strip.data() + got, 0, heldBytes - got);
+            }
         }
 
         for (uint64_t r = 0; r < rows; ++r, ++y) {
