@@ -444,7 +444,6 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     ReleaseHandle();
     const int64_t base = stream.Position();
     const int64_t streamEnd = stream.Size();
-    stream.SetPosition(base);
 
     uint8_t header[8];
     stream.ReadBuffer(header, sizeof header);
@@ -456,7 +455,7 @@ void TTIFFGraphic::LoadStream(TStream& stream)
 
     const uint32_t photometric = dir.SingleValue(kPhotometric, kWhiteIsZero);
     const uint32_t samplesPerPixel = dir.SingleValue(kSamplesPerPixel, 1);
-    std::vector<uint32_t> bitsPerSampleArray = dir.ArrayValue(kBitsPerSample);
+    const std::vector<uint32_t> bitsPerSampleArray = dir.ArrayValue(kBitsPerSample);
     const uint32_t bitsPerSample = bitsPerSampleArray.empty() ? 1 : bitsPerSampleArray[0];
     const uint32_t extraSamples = dir.Count(kExtraSamples, 0);
 
@@ -509,7 +508,7 @@ void TTIFFGraphic::LoadStream(TStream& stream)
 
     std::vector<uint8_t> packed;
     std::vector<uint8_t> strip;
-    std::vector<uint8_t> zeroRow;
+    std::vector<uint8_t> missingRow;
     uint32_t y = 0;
     for (size_t i = 0; i < stripOffsets.size() && y < height; ++i) {
         // One strip holds every row; otherwise the last RowsPerStrip value serves the strips
@@ -556,16 +555,18 @@ void TTIFFGraphic::LoadStream(TStream& stream)
         }
 
         for (uint64_t r = 0; r < rows; ++r, ++y) {
-            uint8_t* row;
+            uint8_t* dest = ScanLine(static_cast<int>(y));
             if (r < heldRows) {
-                row = strip.data() + r * bytesPerRow;
-            } else {
-                // Converting zeros in place leaves zeros, so one zero row serves every missing row.
-                if (zeroRow.empty())
-                    zeroRow.assign(bytesPerRow, 0);
-                row = zeroRow.data();
+                converter.Convert(strip.data() + r * bytesPerRow, dest);
+                continue;
             }
-            converter.Convert(row, ScanLine(static_cast<int>(y)));
+            // Rows without data are zero samples; they all convert alike, so once is enough.
+            if (missingRow.empty()) {
+                std::vector<uint8_t> zeros(bytesPerRow, 0);
+                missingRow.resize(static_cast<size_t>(RowBytes()));
+                converter.Convert(zeros.data(), missingRow.data());
+            }
+            std::memcpy(dest, missingRow.data(), missingRow.size());
         }
     }
 }
