@@ -2,6 +2,7 @@
 
 #include "framework/Exception.h"
 #include "framework/Stream.h"
+#include "tests/support/ReferenceEncoders.h"
 
 #include <gtest/gtest.h>
 
@@ -11,37 +12,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// LZW data made only of literal codes (least significant bit first), with a Clear code often
-// enough that the code width never grows; an end code closes it.
-Bytes GifLzwLiterals(const Bytes& indices, int codeSize)
-{
-    const uint32_t clear = 1u << codeSize;
-    const int width = codeSize + 1;
-    const size_t literalsPerClear = clear - 2;
-    Bytes out;
-    uint32_t accumulator = 0;
-    int bits = 0;
-    const auto put = [&](uint32_t code) {
-        accumulator |= code << bits;
-        bits += width;
-        while (bits >= 8) {
-            out.push_back(static_cast<uint8_t>(accumulator));
-            accumulator >>= 8;
-            bits -= 8;
-        }
-    };
-    put(clear);
-    for (size_t i = 0; i < indices.size(); ++i) {
-        if (i > 0 && i % literalsPerClear == 0)
-            put(clear);
-        put(indices[i]);
-    }
-    put(clear + 1);
-    if (bits > 0)
-        out.push_back(static_cast<uint8_t>(accumulator));
-    return out;
-}
 
 // The n of a colour table of 2 shl n entries (given as red, green, blue bytes).
 uint8_t TableBits(const Bytes& table)
@@ -128,7 +98,7 @@ public:
         bytes_.push_back(flags);
         bytes_.insert(bytes_.end(), options.localTable.begin(), options.localTable.end());
         bytes_.push_back(static_cast<uint8_t>(options.codeSize));
-        const Bytes data = GifLzwLiterals(indices, options.codeSize);
+        const Bytes data = reference::LzwEncode(indices, reference::GifLzw(options.codeSize));
         for (size_t at = 0; at < data.size(); at += options.blockSize) {
             const size_t n = std::min(options.blockSize, data.size() - at);
             bytes_.push_back(static_cast<uint8_t>(n));
@@ -314,12 +284,13 @@ TEST(GIFGraphicTest, DataSubBlocksAreJoinedBeforeDecoding)
 
 TEST(GIFGraphicTest, ImageDataCutShortLeaveZeroPixels)
 {
-    Bytes file = GifBuilder().Header("GIF89a", 4, 4).Image(4, 4, Bytes(16, 9)).Build();
-    // Cut in the middle of the data: codes 9 bits wide, Clear first, so 6 bytes hold 4 pixels.
+    Bytes file = GifBuilder().Header("GIF89a", 4, 4).Image(4, 4, Ramp(16, 16)).Build();
+    // Cut in the middle of the data: sixteen different pixels are sixteen 9-bit codes after the
+    // Clear code, so 6 bytes hold 4 pixels.
     const size_t dataStart = 13 + 10 + 1 + 1;
     file.resize(dataStart + 6);
     const TGIFGraphic g = Load(file);
-    EXPECT_EQ(Row(g, 0), Bytes(4, 9));
+    EXPECT_EQ(Row(g, 0), Bytes({0, 1, 2, 3}));
     EXPECT_EQ(Row(g, 1), Bytes(4, 0));
     EXPECT_EQ(Row(g, 3), Bytes(4, 0));
 }
@@ -350,8 +321,8 @@ TEST(GIFGraphicTest, EveryTruncationLoadsOrFailsCleanly)
 TEST(GIFGraphicTest, MalformedFilesFailCleanly)
 {
     // A minimum code size that no byte of pixels can have.
-    EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Image(1, 1, {0}, With().CodeSize(12)).Build()),
-              "Not a valid GIF file.");
+    const Bytes codeSize9 = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 9, 2, 0x00, 0x02, 0};
+    EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Raw(codeSize9).Build()), "Not a valid GIF file.");
     // No image and no trailer: the scan runs into the end of the stream.
     EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Raw({1, 2, 3}).Build()), "Stream read error");
     // An extension whose sub-block runs past the end.

@@ -2,6 +2,7 @@
 
 #include "framework/Exception.h"
 #include "framework/Stream.h"
+#include "tests/support/ReferenceEncoders.h"
 #include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>
@@ -172,52 +173,14 @@ Bytes Rgba(const TBitmap& bitmap)
     return BitmapToRgba(bitmap).pixels;
 }
 
-// LZW data made only of literal codes (9 bits, most significant bit first), with a Clear code
-// often enough that the code width never grows; an end code closes it.
-Bytes TiffLzwLiterals(const Bytes& data)
+Bytes Lzw(const Bytes& data)
 {
-    Bytes out;
-    uint32_t accumulator = 0;
-    int bits = 0;
-    const auto put = [&](uint32_t code) {
-        accumulator = accumulator << 9 | code;
-        bits += 9;
-        while (bits >= 8) {
-            out.push_back(static_cast<uint8_t>(accumulator >> (bits - 8)));
-            bits -= 8;
-        }
-    };
-    put(256);
-    for (size_t i = 0; i < data.size(); ++i) {
-        if (i > 0 && i % 200 == 0)
-            put(256);
-        put(data[i]);
-    }
-    put(257);
-    if (bits > 0)
-        out.push_back(static_cast<uint8_t>(accumulator << (8 - bits)));
-    return out;
+    return reference::LzwEncode(data, reference::TiffLzw());
 }
 
-// PackBits data: runs of equal bytes as repeat packets, the rest as literal packets.
 Bytes PackBits(const Bytes& data)
 {
-    Bytes out;
-    size_t i = 0;
-    while (i < data.size()) {
-        size_t run = 1;
-        while (i + run < data.size() && run < 128 && data[i + run] == data[i])
-            ++run;
-        if (run >= 2) {
-            out.push_back(static_cast<uint8_t>(1 - static_cast<int>(run)));
-            out.push_back(data[i]);
-        } else {
-            out.push_back(0);
-            out.push_back(data[i]);
-        }
-        i += run;
-    }
-    return out;
+    return reference::PackBitsEncode(data);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -571,7 +534,7 @@ TEST(TIFFGraphicTest, LzwAndPackBitsStripsAreDecoded)
                                           .Image(40, 7, 8, 3, 2)
                                           .Short(259, {5})
                                           .Short(278, {4})
-                                          .Strips({TiffLzwLiterals(top), TiffLzwLiterals(bottom)})
+                                          .Strips({Lzw(top), Lzw(bottom)})
                                           .Build());
         EXPECT_EQ(Rgba(lzw), Rgba(plain));
         const TTIFFGraphic packBits = Load(TiffBuilder(bigEndian)
@@ -589,7 +552,7 @@ TEST(TIFFGraphicTest, LzwAndPackBitsStripsAreDecoded)
         for (size_t i = 40 * 3 - 1; i >= 3; --i)
             differences[y * 120 + i] = static_cast<uint8_t>(pixels[y * 120 + i] - pixels[y * 120 + i - 3]);
     const TTIFFGraphic predicted =
-        Load(TiffBuilder().Image(40, 7, 8, 3, 2).Short(259, {5}).Short(317, {2}).Strip(TiffLzwLiterals(differences)).Build());
+        Load(TiffBuilder().Image(40, 7, 8, 3, 2).Short(259, {5}).Short(317, {2}).Strip(Lzw(differences)).Build());
     EXPECT_EQ(Rgba(predicted), Rgba(plain));
 }
 
@@ -614,11 +577,13 @@ TEST(TIFFGraphicTest, StripDataCutShortLeavesZeroSamples)
     EXPECT_EQ(Row(separated, 0), Bytes({0, 0, 0, 255, 255, 255}));
     EXPECT_EQ(Row(separated, 1), Bytes(6, 255));
 
-    // LZW data that end early: the rows it does not reach are zero.
-    Bytes lzw = TiffLzwLiterals(Bytes(16, 0x77));
-    lzw.resize(lzw.size() / 2);
+    // LZW data that end early: the rows they do not reach are zero. Sixteen different bytes are
+    // sixteen 9-bit codes after the Clear code, so ten bytes hold seven of them.
+    Bytes lzw = Lzw(full);
+    lzw.resize(10);
     const TTIFFGraphic packed = Load(TiffBuilder().Image(4, 4, 8, 1, 1).Short(259, {5}).Strip(lzw).Build());
-    EXPECT_EQ(Row(packed, 0), Bytes(4, 0x77));
+    EXPECT_EQ(Row(packed, 0), Bytes({1, 2, 3, 4}));
+    EXPECT_EQ(Row(packed, 1), Bytes({5, 6, 7, 0}));
     EXPECT_EQ(Row(packed, 3), Bytes(4, 0));
 
     // A strip that starts beyond the end of the file.
@@ -637,7 +602,7 @@ TEST(TIFFGraphicTest, EveryTruncationLoadsOrFailsCleanly)
     TiffBuilder lzwRgb16(true);
     lzwRgb16.Image(6, 5, 16, 3, 2).Short(259, {5}).Short(317, {2}).Short(278, {2});
     Bytes samples(6 * 2 * 3 * 2, 0x35);
-    lzwRgb16.Strips({TiffLzwLiterals(samples), TiffLzwLiterals(samples), TiffLzwLiterals(Bytes(36, 1))});
+    lzwRgb16.Strips({Lzw(samples), Lzw(samples), Lzw(Bytes(36, 1))});
     const Bytes files[] = {
         lzwRgb16.Build(),
         TiffBuilder().Image(7, 3, 4, 1, 3).Short(320, map).Short(259, {32773}).Strip(PackBits(Bytes(12, 0x21))).Build(),
