@@ -17,9 +17,9 @@ namespace {
 
 const char kNotGif[] = "Not a valid GIF file.";
 
-constexpr uint8_t kExtensionIntroducer = 0x21;  // '!'
-constexpr uint8_t kImageSeparator = 0x2C;       // ','
-constexpr uint8_t kTrailer = 0x3B;              // ';'
+constexpr uint8_t kExtensionIntroducer = 0x21; // '!'
+constexpr uint8_t kImageSeparator = 0x2C; // ','
+constexpr uint8_t kTrailer = 0x3B; // ';'
 
 constexpr uint8_t kColourTableFlag = 0x80;
 constexpr uint8_t kInterlacedFlag = 0x40;
@@ -43,7 +43,7 @@ void ReadColourTable(TStream& stream, int n, TLogPalette& log)
     uint8_t table[256 * 3];
     stream.ReadBuffer(table, entries * 3);
     for (int i = 0; i < entries; ++i)
-        log.palPalEntry[i] = {table[3 * i], table[3 * i + 1], table[3 * i + 2], 0};
+        log.palPalEntry[i] = { table[3 * i], table[3 * i + 1], table[3 * i + 2], 0 };
     log.palNumEntries = static_cast<uint16_t>(entries);
 }
 
@@ -69,7 +69,7 @@ std::vector<uint8_t> ReadSubBlocks(TStream& stream)
     return data;
 }
 
-}  // namespace
+} // namespace
 
 void TGIFGraphic::LoadStream(TStream& stream)
 {
@@ -83,7 +83,7 @@ void TGIFGraphic::LoadStream(TStream& stream)
 
     uint8_t screen[7];
     stream.ReadBuffer(screen, sizeof screen);
-    TLogPalette log{};
+    TLogPalette log {};
     log.palVersion = kPaletteVersion;
     if (screen[4] & kColourTableFlag) {
         ReadColourTable(stream, screen[4] & 7, log);
@@ -95,9 +95,9 @@ void TGIFGraphic::LoadStream(TStream& stream)
         if (introducer == kImageSeparator)
             break;
         if (introducer == kTrailer)
-            return;  // no image: the bitmap stays empty
+            return; // no image: the bitmap stays empty
         if (introducer == kExtensionIntroducer) {
-            stream.ReadByte();  // label
+            stream.ReadByte(); // label
             SkipSubBlocks(stream);
         }
         // Anything else between blocks is ignored.
@@ -130,7 +130,7 @@ void TGIFGraphic::LoadStream(TStream& stream)
     decoder.InitialCodeSize = codeSize;
     const uint8_t* source = data.data();
     decoder.Decode(source, data.data() + data.size(), buffer.data(), static_cast<int32_t>(data.size()),
-                   static_cast<int32_t>(bufferBytes));
+        static_cast<int32_t>(bufferBytes));
 
     const auto place = [&](uint64_t k, int y) {
         if ((k + 1) * width <= bufferBytes)
@@ -138,8 +138,8 @@ void TGIFGraphic::LoadStream(TStream& stream)
     };
     if (flags & kInterlacedFlag) {
         // Every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
-        static const int kStart[4] = {0, 4, 2, 1};
-        static const int kStep[4] = {8, 8, 4, 2};
+        static const int kStart[4] = { 0, 4, 2, 1 };
+        static const int kStep[4] = { 8, 8, 4, 2 };
         uint64_t k = 0;
         for (int pass = 0; pass < 4; ++pass)
             for (int y = kStart[pass]; y < height; y += kStep[pass])

@@ -87,15 +87,19 @@ int TypeSize(uint16_t type)
 {
     switch (type) {
     case kShort:
-    case kSShort: return 2;
+    case kSShort:
+        return 2;
     case kLong:
     case kSLong:
     case kFloat:
-    case kIfd: return 4;
+    case kIfd:
+        return 4;
     case kRational:
     case kSRational:
-    case kDouble: return 8;
-    default: return 1;
+    case kDouble:
+        return 8;
+    default:
+        return 1;
     }
 }
 
@@ -103,9 +107,11 @@ int TypeSize(uint16_t type)
 class TiffDirectory {
 public:
     TiffDirectory(TStream& stream, int64_t base, int64_t streamEnd, bool bigEndian)
-        : stream_(stream), base_(base), streamEnd_(streamEnd), bigEndian_(bigEndian)
-    {
-    }
+        : stream_(stream)
+        , base_(base)
+        , streamEnd_(streamEnd)
+        , bigEndian_(bigEndian)
+    { }
 
     uint16_t Word(const uint8_t* p) const
     {
@@ -128,11 +134,11 @@ public:
         entries_.resize(count);
         for (int i = 0; i < count; ++i) {
             const uint8_t* p = raw.data() + 12 * i;
-            entries_[i] = {Word(p), Word(p + 2), Long(p + 4), {p[8], p[9], p[10], p[11]}};
+            entries_[i] = { Word(p), Word(p + 2), Long(p + 4), { p[8], p[9], p[10], p[11] } };
         }
         // Tags should be in ascending order; a file that breaks the rule still finds its tags.
-        std::stable_sort(entries_.begin(), entries_.end(),
-                         [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+        std::stable_sort(
+            entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
     }
 
     bool Has(uint16_t tag) const { return Find(tag) != nullptr; }
@@ -153,12 +159,16 @@ public:
         if (e->count != 1)
             return Long(e->value);
         switch (e->type) {
-        case kByte: return e->value[0];
+        case kByte:
+            return e->value[0];
         case kShort:
-        case kSShort: return Word(e->value);
+        case kSShort:
+            return Word(e->value);
         case kLong:
-        case kSLong: return Long(e->value);
-        default: return fallback;
+        case kSLong:
+            return Long(e->value);
+        default:
+            return fallback;
         }
     }
 
@@ -170,7 +180,7 @@ public:
         if (!e || e->count == 0)
             return {};
         const int size = TypeSize(e->type);
-        const uint64_t bytes = uint64_t{e->count} * size;
+        const uint64_t bytes = uint64_t { e->count } * size;
         std::vector<uint8_t> outOfLine;
         const uint8_t* data = e->value;
         if (bytes > 4) {
@@ -190,13 +200,21 @@ public:
             case kByte:
             case kAscii:
             case kSByte:
-            case kUndefined: values[i] = p[0]; break;
+            case kUndefined:
+                values[i] = p[0];
+                break;
             case kShort:
-            case kSShort: values[i] = Word(p); break;
+            case kSShort:
+                values[i] = Word(p);
+                break;
             case kLong:
             case kSLong:
-            case kIfd: values[i] = Long(p); break;
-            default: values[i] = 0; break;
+            case kIfd:
+                values[i] = Long(p);
+                break;
+            default:
+                values[i] = 0;
+                break;
             }
         }
         return values;
@@ -214,8 +232,8 @@ private:
 
     const Entry* Find(uint16_t tag) const
     {
-        const auto it = std::lower_bound(entries_.begin(), entries_.end(), tag,
-                                         [](const Entry& e, uint16_t t) { return e.tag < t; });
+        const auto it = std::lower_bound(
+            entries_.begin(), entries_.end(), tag, [](const Entry& e, uint16_t t) { return e.tag < t; });
         return it != entries_.end() && it->tag == tag ? &*it : nullptr;
     }
 
@@ -228,8 +246,8 @@ private:
 
 // How the samples of a row become a bitmap row.
 enum class Conversion {
-    Copy,     // the kept samples already have the bitmap's layout
-    Indices,  // one index of 1, 2 or 4 bits per pixel picked out of wider pixels
+    Copy, // the kept samples already have the bitmap's layout
+    Indices, // one index of 1, 2 or 4 bits per pixel picked out of wider pixels
     Grey16,
     Rgb,
     Rgba,
@@ -240,7 +258,7 @@ enum class Conversion {
 struct Layout {
     TPixelFormat format;
     Conversion conversion;
-    uint32_t keptSamples;  // the first samples of each pixel that the conversion uses
+    uint32_t keptSamples; // the first samples of each pixel that the conversion uses
 };
 
 Layout ChooseLayout(uint32_t photometric, uint32_t bitsPerSample, uint32_t samplesPerPixel, uint32_t extraSamples)
@@ -253,14 +271,20 @@ Layout ChooseLayout(uint32_t photometric, uint32_t bitsPerSample, uint32_t sampl
         // Extra samples (alpha) of grey and palette images are dropped.
         const bool extras = samplesPerPixel > 1;
         if (photometric == kPalette && bitsPerSample > 8)
-            throw Exception(kUnsupportedDepth);  // a colour map of more than 256 entries
+            throw Exception(kUnsupportedDepth); // a colour map of more than 256 entries
         switch (bitsPerSample) {
-        case 1: return {pf1bit, extras ? Conversion::Indices : Conversion::Copy, 1};
-        case 2: return {pf4bit, Conversion::Indices, 1};
-        case 4: return {pf4bit, extras ? Conversion::Indices : Conversion::Copy, 1};
-        case 8: return {pf8bit, Conversion::Copy, 1};
-        case 16: return {pf8bit, Conversion::Grey16, 1};
-        default: throw Exception(kUnsupportedDepth);
+        case 1:
+            return { pf1bit, extras ? Conversion::Indices : Conversion::Copy, 1 };
+        case 2:
+            return { pf4bit, Conversion::Indices, 1 };
+        case 4:
+            return { pf4bit, extras ? Conversion::Indices : Conversion::Copy, 1 };
+        case 8:
+            return { pf8bit, Conversion::Copy, 1 };
+        case 16:
+            return { pf8bit, Conversion::Grey16, 1 };
+        default:
+            throw Exception(kUnsupportedDepth);
         }
     }
     if (colourCount == 3) {
@@ -269,17 +293,17 @@ Layout ChooseLayout(uint32_t photometric, uint32_t bitsPerSample, uint32_t sampl
         if (!wholeBytes || (photometric == kYCbCr && bitsPerSample != 8))
             throw Exception(kUnsupportedDepth);
         if (photometric == kRgb)
-            return extraSamples != 0 ? Layout{pf32bit, Conversion::Rgba, 4} : Layout{pf24bit, Conversion::Rgb, 3};
+            return extraSamples != 0 ? Layout { pf32bit, Conversion::Rgba, 4 } : Layout { pf24bit, Conversion::Rgb, 3 };
         if (photometric == kYCbCr)
-            return {pf24bit, Conversion::Copy, 3};  // shown as stored, unconverted
-        return {pf24bit, Conversion::Lab, 3};
+            return { pf24bit, Conversion::Copy, 3 }; // shown as stored, unconverted
+        return { pf24bit, Conversion::Lab, 3 };
     }
     if (colourCount == 4) {
         if (photometric != kRgb && photometric != kSeparated)
             throw Exception(kUnsupportedColourModel);
         if (!wholeBytes)
             throw Exception(kUnsupportedDepth);
-        return photometric == kRgb ? Layout{pf32bit, Conversion::Rgba, 4} : Layout{pf24bit, Conversion::Cmyk, 4};
+        return photometric == kRgb ? Layout { pf32bit, Conversion::Rgba, 4 } : Layout { pf24bit, Conversion::Cmyk, 4 };
     }
     throw Exception(kUnsupportedColourModel);
 }
@@ -287,7 +311,7 @@ Layout ChooseLayout(uint32_t photometric, uint32_t bitsPerSample, uint32_t sampl
 // The palette of a one-sample image: from the colour map, or a grey ramp.
 HPALETTE MakePalette(TiffDirectory& dir, TStream& stream, uint32_t photometric, uint32_t bitsPerSample)
 {
-    TLogPalette log{};
+    TLogPalette log {};
     log.palVersion = kPaletteVersion;
     const int entries = bitsPerSample <= 8 ? 1 << bitsPerSample : 256;
     log.palNumEntries = static_cast<uint16_t>(entries);
@@ -308,14 +332,22 @@ HPALETTE MakePalette(TiffDirectory& dir, TStream& stream, uint32_t photometric, 
     for (int i = 0; i < entries; ++i) {
         int grey;
         switch (entries) {
-        case 2: grey = i * 255; break;
-        case 4: grey = i * 85; break;
-        case 16: grey = i * 16; break;
-        default: grey = i; break;
+        case 2:
+            grey = i * 255;
+            break;
+        case 4:
+            grey = i * 85;
+            break;
+        case 16:
+            grey = i * 16;
+            break;
+        default:
+            grey = i;
+            break;
         }
         if (photometric == kWhiteIsZero)
             grey = entries == 16 ? (15 - i) * 16 : 255 - grey;
-        log.palPalEntry[i] = {static_cast<uint8_t>(grey), static_cast<uint8_t>(grey), static_cast<uint8_t>(grey), 0};
+        log.palPalEntry[i] = { static_cast<uint8_t>(grey), static_cast<uint8_t>(grey), static_cast<uint8_t>(grey), 0 };
     }
     return CreatePalette(log);
 }
@@ -342,11 +374,16 @@ void UndoWordDifferencing(uint8_t* row, size_t stride, size_t count)
 class RowConverter {
 public:
     RowConverter(const Layout& layout, int width, uint32_t bitsPerSample, uint32_t samplesPerPixel, size_t bytesPerRow,
-                 bool swapSamples, bool differencing, size_t destBytes)
-        : layout_(layout), width_(width), bitsPerSample_(bitsPerSample), samplesPerPixel_(samplesPerPixel),
-          bytesPerRow_(bytesPerRow), swapSamples_(swapSamples), differencing_(differencing), destBytes_(destBytes)
-    {
-    }
+        bool swapSamples, bool differencing, size_t destBytes)
+        : layout_(layout)
+        , width_(width)
+        , bitsPerSample_(bitsPerSample)
+        , samplesPerPixel_(samplesPerPixel)
+        , bytesPerRow_(bytesPerRow)
+        , swapSamples_(swapSamples)
+        , differencing_(differencing)
+        , destBytes_(destBytes)
+    { }
 
     void Convert(uint8_t* row, uint8_t* dest) const
     {
@@ -363,17 +400,28 @@ public:
         const int samples = width_ * static_cast<int>(layout_.keptSamples);
         const int bits = static_cast<int>(bitsPerSample_);
         switch (layout_.conversion) {
-        case Conversion::Copy: std::memcpy(dest, row, destBytes_); break;
-        case Conversion::Grey16: Samples16To8(row, dest, bits, samples); break;
-        case Conversion::Rgb: RgbToBgr(row, dest, bits, samples); break;
-        case Conversion::Rgba: RgbaToBgra(row, dest, bits, samples); break;
-        case Conversion::Cmyk: CmykToBgr(row, dest, bits, samples); break;
+        case Conversion::Copy:
+            std::memcpy(dest, row, destBytes_);
+            break;
+        case Conversion::Grey16:
+            Samples16To8(row, dest, bits, samples);
+            break;
+        case Conversion::Rgb:
+            RgbToBgr(row, dest, bits, samples);
+            break;
+        case Conversion::Rgba:
+            RgbaToBgra(row, dest, bits, samples);
+            break;
+        case Conversion::Cmyk:
+            CmykToBgr(row, dest, bits, samples);
+            break;
         case Conversion::Lab:
             if (bits == 16)
-                Samples16To8(row, row, bits, samples);  // in place: each byte comes from further on
+                Samples16To8(row, row, bits, samples); // in place: each byte comes from further on
             LabToBgr(row, dest, 8, samples);
             break;
-        case Conversion::Indices: break;
+        case Conversion::Indices:
+            break;
         }
     }
 
@@ -386,10 +434,18 @@ private:
             return;
         }
         switch (samplesPerPixel_) {
-        case 1: UndoDifferencing1(row, static_cast<int>(count)); break;
-        case 3: UndoDifferencing3(row, static_cast<int>(count)); break;
-        case 4: UndoDifferencing4(row, static_cast<int>(count)); break;
-        default: UndoByteDifferencing(row, samplesPerPixel_, count); break;
+        case 1:
+            UndoDifferencing1(row, static_cast<int>(count));
+            break;
+        case 3:
+            UndoDifferencing3(row, static_cast<int>(count));
+            break;
+        case 4:
+            UndoDifferencing4(row, static_cast<int>(count));
+            break;
+        default:
+            UndoByteDifferencing(row, samplesPerPixel_, count);
+            break;
         }
     }
 
@@ -407,7 +463,7 @@ private:
     void PickIndices(const uint8_t* row, uint8_t* dest) const
     {
         const int destBits = BitsPerPixel(layout_.format);
-        const uint64_t pixelBits = uint64_t{samplesPerPixel_} * bitsPerSample_;
+        const uint64_t pixelBits = uint64_t { samplesPerPixel_ } * bitsPerSample_;
         const unsigned mask = (1u << bitsPerSample_) - 1;
         std::memset(dest, 0, destBytes_);
         for (uint64_t x = 0; x < static_cast<uint64_t>(width_); ++x) {
@@ -428,16 +484,14 @@ private:
     size_t destBytes_;
 };
 
-}  // namespace
+} // namespace
 
 TTIFFGraphic::TTIFFGraphic()
 {
     SetPixelFormat(pf24bit);
 }
 
-void TTIFFGraphic::SaveStream(TStream&)
-{
-}
+void TTIFFGraphic::SaveStream(TStream&) { }
 
 void TTIFFGraphic::LoadStream(TStream& stream)
 {
@@ -482,7 +536,7 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     CheckSize(width, height, layout.format);
     // Samples may take more room than the bitmap (16-bit samples, extra samples), but never
     // without limit: the strips that hold them are allocated one at a time.
-    const uint64_t bytesPerRow = (uint64_t{width} * bitsPerSample * samplesPerPixel + 7) / 8;
+    const uint64_t bytesPerRow = (uint64_t { width } * bitsPerSample * samplesPerPixel + 7) / 8;
     if (bytesPerRow > INT32_MAX || bytesPerRow * height > 4 * MaxImageBytes())
         throw EOutOfResources(kImageTooLarge);
     SetSize(static_cast<int>(width), static_cast<int>(height));
@@ -494,17 +548,23 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     const uint32_t compression = dir.SingleValue(kCompression, kNoCompression);
     std::unique_ptr<TDecoder> decoder;
     switch (compression) {
-    case kNoCompression: break;
-    case kLzw: decoder = std::make_unique<TTIFFLZW>(); break;
-    case kPackBits: decoder = std::make_unique<TPackbitsRLE>(); break;
-    default: throw Exception(kUnknownCompression);
+    case kNoCompression:
+        break;
+    case kLzw:
+        decoder = std::make_unique<TTIFFLZW>();
+        break;
+    case kPackBits:
+        decoder = std::make_unique<TPackbitsRLE>();
+        break;
+    default:
+        throw Exception(kUnknownCompression);
     }
     if (decoder && !dir.Has(kStripByteCounts))
-        throw Exception(kInvalidFile);  // the packed size of each strip is unknown
+        throw Exception(kInvalidFile); // the packed size of each strip is unknown
 
     // 16-bit samples of a big-endian file are swapped so that their high byte comes second.
     const RowConverter converter(layout, static_cast<int>(width), bitsPerSample, samplesPerPixel, bytesPerRow,
-                                 bigEndian && bitsPerSample == 16, differencing, static_cast<size_t>(RowBytes()));
+        bigEndian && bitsPerSample == 16, differencing, static_cast<size_t>(RowBytes()));
 
     std::vector<uint8_t> packed;
     std::vector<uint8_t> strip;
@@ -547,7 +607,7 @@ void TTIFFGraphic::LoadStream(TStream& stream)
                 std::memset(strip.data(), 0, heldBytes);
                 const uint8_t* source = packed.data();
                 decoder->Decode(source, packed.data() + got, strip.data(), static_cast<int32_t>(got),
-                                static_cast<int32_t>(heldBytes));
+                    static_cast<int32_t>(heldBytes));
             } else {
                 const auto got = static_cast<size_t>(stream.Read(strip.data(), static_cast<int64_t>(heldBytes)));
                 std::memset(strip.data() + got, 0, heldBytes - got);

@@ -5,7 +5,6 @@
 #include "tests/support/ReferenceEncoders.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -66,8 +65,8 @@ public:
         PutWord(bytes_, width);
         PutWord(bytes_, height);
         bytes_.push_back(globalTable.empty() ? 0 : static_cast<uint8_t>(0x80 | TableBits(globalTable)));
-        bytes_.push_back(0);  // background
-        bytes_.push_back(0);  // aspect ratio
+        bytes_.push_back(0); // background
+        bytes_.push_back(0); // aspect ratio
         bytes_.insert(bytes_.end(), globalTable.begin(), globalTable.end());
         return *this;
     }
@@ -113,7 +112,7 @@ public:
         bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
         return *this;
     }
-    GifBuilder& Trailer() { return Raw({0x3B}); }
+    GifBuilder& Trailer() { return Raw({ 0x3B }); }
     Bytes Build() const { return bytes_; }
 
 private:
@@ -157,7 +156,7 @@ Bytes Ramp(size_t count, int modulo)
     return out;
 }
 
-const Bytes kFourColours = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 8, 7};
+const Bytes kFourColours = { 255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 8, 7 };
 
 TEST(GIFGraphicTest, ReadsTheFirstImageWithTheGlobalColourTable)
 {
@@ -174,43 +173,44 @@ TEST(GIFGraphicTest, ReadsTheFirstImageWithTheGlobalColourTable)
     for (int y = 0; y < 3; ++y)
         EXPECT_EQ(Row(g, y), Bytes(pixels.begin() + 5 * y, pixels.begin() + 5 * y + 5)) << y;
     ASSERT_EQ(g.ColorTable().size(), 4u);
-    EXPECT_EQ(g.ColorTable()[3], (TPaletteEntry{9, 8, 7, 0}));
-    EXPECT_EQ(g.ColorTable()[1], (TPaletteEntry{0, 255, 0, 0}));
+    EXPECT_EQ(g.ColorTable()[3], (TPaletteEntry { 9, 8, 7, 0 }));
+    EXPECT_EQ(g.ColorTable()[1], (TPaletteEntry { 0, 255, 0, 0 }));
 }
 
 TEST(GIFGraphicTest, SignatureIsComparedInAnyLetterCase)
 {
-    for (const char* signature : {"GIF89a", "gif89a", "GiF87a", "GIFxyz"}) {
-        const Bytes file = GifBuilder().Header(signature, 1, 1).Image(1, 1, {0}).Build();
+    for (const char* signature : { "GIF89a", "gif89a", "GiF87a", "GIFxyz" }) {
+        const Bytes file = GifBuilder().Header(signature, 1, 1).Image(1, 1, { 0 }).Build();
         EXPECT_EQ(LoadError(file), "loaded") << signature;
     }
-    for (const char* signature : {"GIX89a", "BM\0\0\0\0", "JIF89a"}) {
-        const Bytes file = GifBuilder().Header(std::string(signature, 6), 1, 1).Image(1, 1, {0}).Build();
+    for (const char* signature : { "GIX89a", "BM\0\0\0\0", "JIF89a" }) {
+        const Bytes file = GifBuilder().Header(std::string(signature, 6), 1, 1).Image(1, 1, { 0 }).Build();
         EXPECT_EQ(LoadError(file), "Not a valid GIF file.") << signature;
     }
 }
 
 TEST(GIFGraphicTest, LocalColourTableReplacesTheFirstEntriesAndTheCount)
 {
-    const Bytes local = {1, 2, 3, 4, 5, 6};
+    const Bytes local = { 1, 2, 3, 4, 5, 6 };
     const TGIFGraphic g = Load(GifBuilder()
                                    .Header("GIF89a", 2, 1, kFourColours)
-                                   .Image(2, 1, {1, 0}, With().LocalTable(local).CodeSize(2))
+                                   .Image(2, 1, { 1, 0 }, With().LocalTable(local).CodeSize(2))
                                    .Build());
     ASSERT_EQ(g.ColorTable().size(), 2u);
-    EXPECT_EQ(g.ColorTable()[0], (TPaletteEntry{1, 2, 3, 0}));
-    EXPECT_EQ(g.ColorTable()[1], (TPaletteEntry{4, 5, 6, 0}));
-    EXPECT_EQ(Row(g, 0), Bytes({1, 0}));
+    EXPECT_EQ(g.ColorTable()[0], (TPaletteEntry { 1, 2, 3, 0 }));
+    EXPECT_EQ(g.ColorTable()[1], (TPaletteEntry { 4, 5, 6, 0 }));
+    EXPECT_EQ(Row(g, 0), Bytes({ 1, 0 }));
 
-    const TGIFGraphic localOnly = Load(GifBuilder().Header("GIF87a", 2, 1).Image(2, 1, {1, 1}, With().LocalTable(local)).Build());
+    const TGIFGraphic localOnly
+        = Load(GifBuilder().Header("GIF87a", 2, 1).Image(2, 1, { 1, 1 }, With().LocalTable(local)).Build());
     EXPECT_EQ(localOnly.ColorTable().size(), 2u);
 }
 
 TEST(GIFGraphicTest, WithoutAColourTableTheDefaultPaletteStays)
 {
-    const TGIFGraphic g = Load(GifBuilder().Header("GIF89a", 3, 1).Image(3, 1, {7, 8, 200}).Build());
+    const TGIFGraphic g = Load(GifBuilder().Header("GIF89a", 3, 1).Image(3, 1, { 7, 8, 200 }).Build());
     EXPECT_EQ(g.ColorTable(), DefaultColorTable(pf8bit));
-    EXPECT_EQ(Row(g, 0), Bytes({7, 8, 200}));
+    EXPECT_EQ(Row(g, 0), Bytes({ 7, 8, 200 }));
 }
 
 TEST(GIFGraphicTest, AnImageSizeOfZeroTakesTheScreenSize)
@@ -218,7 +218,7 @@ TEST(GIFGraphicTest, AnImageSizeOfZeroTakesTheScreenSize)
     const TGIFGraphic g = Load(GifBuilder().Header("GIF89a", 4, 2).Image(0, 0, Ramp(8, 8)).Build());
     EXPECT_EQ(g.Width(), 4);
     EXPECT_EQ(g.Height(), 2);
-    EXPECT_EQ(Row(g, 1), Bytes({4, 5, 6, 7}));
+    EXPECT_EQ(Row(g, 1), Bytes({ 4, 5, 6, 7 }));
 
     const TGIFGraphic widthOnly = Load(GifBuilder().Header("GIF89a", 4, 9).Image(0, 1, Ramp(4, 8)).Build());
     EXPECT_EQ(widthOnly.Width(), 4);
@@ -232,15 +232,16 @@ TEST(GIFGraphicTest, InterlacedRowsArePlacedInFourPasses)
     for (uint8_t k = 0; k < 10; ++k)
         pixels.insert(pixels.end(), 3, k);
     const TGIFGraphic g = Load(GifBuilder().Header("GIF89a", 3, 10).Image(3, 10, pixels, With().Interlaced()).Build());
-    const int order[10] = {0, 8, 4, 2, 6, 1, 3, 5, 7, 9};  // scan line of data row k
+    const int order[10] = { 0, 8, 4, 2, 6, 1, 3, 5, 7, 9 }; // scan line of data row k
     for (int k = 0; k < 10; ++k)
         EXPECT_EQ(Row(g, order[k]), Bytes(3, static_cast<uint8_t>(k))) << k;
 
     // Heights below 8 skip the passes that have no rows.
-    const TGIFGraphic three = Load(GifBuilder().Header("GIF89a", 1, 3).Image(1, 3, {0, 1, 2}, With().Interlaced()).Build());
-    EXPECT_EQ(Row(three, 0), Bytes({0}));
-    EXPECT_EQ(Row(three, 2), Bytes({1}));
-    EXPECT_EQ(Row(three, 1), Bytes({2}));
+    const TGIFGraphic three
+        = Load(GifBuilder().Header("GIF89a", 1, 3).Image(1, 3, { 0, 1, 2 }, With().Interlaced()).Build());
+    EXPECT_EQ(Row(three, 0), Bytes({ 0 }));
+    EXPECT_EQ(Row(three, 2), Bytes({ 1 }));
+    EXPECT_EQ(Row(three, 1), Bytes({ 2 }));
 }
 
 TEST(GIFGraphicTest, ExtensionsAreSkippedByTheirSubBlockSizes)
@@ -249,23 +250,23 @@ TEST(GIFGraphicTest, ExtensionsAreSkippedByTheirSubBlockSizes)
     // and zeros; a comment over two blocks; an application block; stray bytes between blocks.
     const Bytes file = GifBuilder()
                            .Header("GIF89a", 2, 2, kFourColours)
-                           .Extension(0xF9, {{0x2C, 0x21, 0x3B, 0x00}})
-                           .Raw({0x00, 0x42, 0x99})
-                           .Extension(0xFE, {{'h', 'i', ',', ';'}, {0, 0, 0}})
-                           .Extension(0xFF, {Bytes(11, 'N'), {1, 0, 0}})
-                           .Image(2, 2, {3, 2, 1, 0}, With().CodeSize(2))
+                           .Extension(0xF9, { { 0x2C, 0x21, 0x3B, 0x00 } })
+                           .Raw({ 0x00, 0x42, 0x99 })
+                           .Extension(0xFE, { { 'h', 'i', ',', ';' }, { 0, 0, 0 } })
+                           .Extension(0xFF, { Bytes(11, 'N'), { 1, 0, 0 } })
+                           .Image(2, 2, { 3, 2, 1, 0 }, With().CodeSize(2))
                            .Trailer()
                            .Build();
     const TGIFGraphic g = Load(file);
-    EXPECT_EQ(Row(g, 0), Bytes({3, 2}));
-    EXPECT_EQ(Row(g, 1), Bytes({1, 0}));
+    EXPECT_EQ(Row(g, 0), Bytes({ 3, 2 }));
+    EXPECT_EQ(Row(g, 1), Bytes({ 1, 0 }));
 }
 
 TEST(GIFGraphicTest, ATrailerBeforeAnyImageGivesAnEmptyBitmap)
 {
     EXPECT_TRUE(Load(GifBuilder().Header("GIF89a", 10, 10, kFourColours).Trailer().Build()).Empty());
-    const TGIFGraphic afterExtension =
-        Load(GifBuilder().Header("GIF89a", 10, 10).Extension(0xFE, {{1, 2}}).Trailer().Image(1, 1, {0}).Build());
+    const TGIFGraphic afterExtension = Load(
+        GifBuilder().Header("GIF89a", 10, 10).Extension(0xFE, { { 1, 2 } }).Trailer().Image(1, 1, { 0 }).Build());
     EXPECT_TRUE(afterExtension.Empty());
 }
 
@@ -273,9 +274,9 @@ TEST(GIFGraphicTest, DataSubBlocksAreJoinedBeforeDecoding)
 {
     const Bytes pixels = Ramp(31 * 7, 251);
     const TGIFGraphic whole = Load(GifBuilder().Header("GIF89a", 31, 7).Image(31, 7, pixels).Build());
-    for (const size_t blockSize : {1u, 2u, 7u, 254u}) {
-        const TGIFGraphic split =
-            Load(GifBuilder().Header("GIF89a", 31, 7).Image(31, 7, pixels, With().BlockSize(blockSize)).Build());
+    for (const size_t blockSize : { 1u, 2u, 7u, 254u }) {
+        const TGIFGraphic split
+            = Load(GifBuilder().Header("GIF89a", 31, 7).Image(31, 7, pixels, With().BlockSize(blockSize)).Build());
         for (int y = 0; y < 7; ++y)
             ASSERT_EQ(Row(split, y), Row(whole, y)) << "blocks of " << blockSize << ", row " << y;
     }
@@ -290,7 +291,7 @@ TEST(GIFGraphicTest, ImageDataCutShortLeaveZeroPixels)
     const size_t dataStart = 13 + 10 + 1 + 1;
     file.resize(dataStart + 6);
     const TGIFGraphic g = Load(file);
-    EXPECT_EQ(Row(g, 0), Bytes({0, 1, 2, 3}));
+    EXPECT_EQ(Row(g, 0), Bytes({ 0, 1, 2, 3 }));
     EXPECT_EQ(Row(g, 1), Bytes(4, 0));
     EXPECT_EQ(Row(g, 3), Bytes(4, 0));
 }
@@ -300,8 +301,8 @@ TEST(GIFGraphicTest, EveryTruncationLoadsOrFailsCleanly)
     const Bytes files[] = {
         GifBuilder()
             .Header("GIF89a", 9, 5, kFourColours)
-            .Extension(0xF9, {{1, 2, 3, 4}})
-            .Image(9, 5, Ramp(45, 4), With().Interlaced().LocalTable({1, 2, 3, 4, 5, 6}).CodeSize(2).BlockSize(5))
+            .Extension(0xF9, { { 1, 2, 3, 4 } })
+            .Image(9, 5, Ramp(45, 4), With().Interlaced().LocalTable({ 1, 2, 3, 4, 5, 6 }).CodeSize(2).BlockSize(5))
             .Trailer()
             .Build(),
         GifBuilder().Header("GIF87a", 20, 3).Image(20, 3, Ramp(60, 256), With().BlockSize(16)).Build(),
@@ -310,9 +311,9 @@ TEST(GIFGraphicTest, EveryTruncationLoadsOrFailsCleanly)
         EXPECT_EQ(LoadError(file), "loaded");
         for (size_t n = 0; n < file.size(); ++n) {
             const std::string error = LoadError(Bytes(file.begin(), file.begin() + n));
-            EXPECT_NE(error, "") << n;  // an Exception with a message, or a clean load
+            EXPECT_NE(error, "") << n; // an Exception with a message, or a clean load
             if (n < 13) {
-                EXPECT_EQ(error, "Stream read error") << n;  // the header is a checked read
+                EXPECT_EQ(error, "Stream read error") << n; // the header is a checked read
             }
         }
     }
@@ -321,17 +322,17 @@ TEST(GIFGraphicTest, EveryTruncationLoadsOrFailsCleanly)
 TEST(GIFGraphicTest, MalformedFilesFailCleanly)
 {
     // A minimum code size that no byte of pixels can have.
-    const Bytes codeSize9 = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 9, 2, 0x00, 0x02, 0};
+    const Bytes codeSize9 = { 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 9, 2, 0x00, 0x02, 0 };
     EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Raw(codeSize9).Build()), "Not a valid GIF file.");
     // No image and no trailer: the scan runs into the end of the stream.
-    EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Raw({1, 2, 3}).Build()), "Stream read error");
+    EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Raw({ 1, 2, 3 }).Build()), "Stream read error");
     // An extension whose sub-block runs past the end.
-    EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Raw({0x21, 0xF9, 200, 1}).Build()), "Stream read error");
+    EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Raw({ 0x21, 0xF9, 200, 1 }).Build()), "Stream read error");
     // A huge image with a few bytes of data: the bitmap is made, the missing pixels are zero.
-    const TGIFGraphic big = Load(GifBuilder().Header("GIF89a", 8000, 8000).Image(8000, 8000, {5, 6}).Build());
+    const TGIFGraphic big = Load(GifBuilder().Header("GIF89a", 8000, 8000).Image(8000, 8000, { 5, 6 }).Build());
     EXPECT_EQ(big.Width(), 8000);
     EXPECT_EQ(big.ScanLine(0)[1], 6);
     EXPECT_EQ(big.ScanLine(7999)[7999], 0);
 }
 
-}  // namespace
+} // namespace
