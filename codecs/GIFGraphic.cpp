@@ -107,9 +107,7 @@ void TGIFGraphic::LoadStream(TStream& stream)
     stream.ReadBuffer(descriptor, sizeof descriptor);
     const int width = WordLE(descriptor + 4) != 0 ? WordLE(descriptor + 4) : WordLE(screen);
     const int height = WordLE(descriptor + 6) != 0 ? WordLE(descriptor + 6) : WordLE(screen + 2);
-    // An image without area is an empty bitmap, not a bitmap of rows without pixels.
-    if (width != 0 && height != 0)
-        SetSize(width, height);
+    SetSize(width, height);
     const uint8_t flags = descriptor[8];
     if (flags & kColourTableFlag) {
         ReadColourTable(stream, flags & 7, log);

@@ -49,7 +49,7 @@ enum class BitOrder { MostSignificantFirst, LeastSignificantFirst };
 // 2^width - earlyChange: TIFF writers switch one code early (earlyChange 1), GIF writers do not.
 template <BitOrder order>
 void DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_t* dest, uint8_t* destEnd,
-               uint32_t initialWidth, uint32_t earlyChange, const char* invalidCode)
+    uint32_t initialWidth, uint32_t earlyChange, const char* invalidCode)
 {
     if (dest == destEnd)
         return;
@@ -58,11 +58,11 @@ void DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_
     uint32_t width = initialWidth;
     uint32_t widthLimit = (1u << width) - earlyChange;
     uint32_t freeCode = clearCode + 2;
-    bool havePrevious = false;  // false right after a Clear: the next code must be a single byte
-    uint8_t* previous = dest;   // the previous code's string, as written to the output
+    bool havePrevious = false; // false right after a Clear: the next code must be a single byte
+    uint8_t* previous = dest; // the previous code's string, as written to the output
     uint32_t previousLength = 0;
     uint8_t* target = dest;
-    uint32_t data = 0;  // MSB first: the pending bits at the top; LSB first: at the bottom
+    uint32_t data = 0; // MSB first: the pending bits at the top; LSB first: at the bottom
     uint32_t bits = 0;
 
     while (in < inEnd) {
@@ -128,19 +128,19 @@ void DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_
     }
 }
 
-}  // namespace
+} // namespace
 
-void TTIFFLZW::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                      int32_t unpackedSize)
+void TTIFFLZW::Decode(
+    const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     DecodeLZW<BitOrder::MostSignificantFirst>(table_, source, PackedEnd(source, sourceEnd, packedSize), dest,
-                                              OutputEnd(dest, unpackedSize), 9, 1, "TIF LZW: invalid opcode.");
+        OutputEnd(dest, unpackedSize), 9, 1, "TIF LZW: invalid opcode.");
 }
 
-void TTIFFLZW::Encode(const uint8_t*, uint8_t*, uint32_t) {}
+void TTIFFLZW::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
-void TGIFLZW::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                     int32_t unpackedSize)
+void TGIFLZW::Decode(
+    const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     static constexpr const char* kInvalidCode = "GIF LZW: invalid opcode.";
     // Above 11 the Clear code would lie outside the table. Below 2 the width could never grow (the
@@ -149,13 +149,13 @@ void TGIFLZW::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* 
     if (InitialCodeSize < 2 || InitialCodeSize > kMaxCodeWidth - 1)
         throw Exception(kInvalidCode);
     DecodeLZW<BitOrder::LeastSignificantFirst>(table_, source, PackedEnd(source, sourceEnd, packedSize), dest,
-                                               OutputEnd(dest, unpackedSize), InitialCodeSize + 1u, 0, kInvalidCode);
+        OutputEnd(dest, unpackedSize), InitialCodeSize + 1u, 0, kInvalidCode);
 }
 
-void TGIFLZW::Encode(const uint8_t*, uint8_t*, uint32_t) {}
+void TGIFLZW::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
-void TPackbitsRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                          int32_t unpackedSize)
+void TPackbitsRLE::Decode(
+    const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     const uint8_t* in = source;
     const uint8_t* const inEnd = PackedEnd(source, sourceEnd, packedSize);
@@ -164,7 +164,7 @@ void TPackbitsRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint
     while (in < inEnd && out < outEnd) {
         const int n = static_cast<int8_t>(*in++);
         if (n >= 0) {
-            const size_t count = std::min({static_cast<size_t>(n) + 1, Span(in, inEnd), Span(out, outEnd)});
+            const size_t count = std::min({ static_cast<size_t>(n) + 1, Span(in, inEnd), Span(out, outEnd) });
             std::memcpy(out, in, count);
             in += count;
             out += count;
@@ -178,10 +178,10 @@ void TPackbitsRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint
     }
 }
 
-void TPackbitsRLE::Encode(const uint8_t*, uint8_t*, uint32_t) {}
+void TPackbitsRLE::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
-void TPCXRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                     int32_t unpackedSize)
+void TPCXRLE::Decode(
+    const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     const uint8_t* in = source;
     const uint8_t* const inEnd = MarkedEnd(source, sourceEnd, packedSize);
@@ -207,10 +207,10 @@ void TPCXRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* 
     }
 }
 
-void TPCXRLE::Encode(const uint8_t*, uint8_t*, uint32_t) {}
+void TPCXRLE::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
-void TSGIRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                     int32_t unpackedSize)
+void TSGIRLE::Decode(
+    const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     const uint8_t* in = source;
     const uint8_t* const inEnd = MarkedEnd(source, sourceEnd, packedSize);
@@ -225,7 +225,7 @@ void TSGIRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* 
             if (n == 0)
                 break;
             if (header & 0x80) {
-                const size_t count = std::min({n, Span(in, inEnd) / 2, Span(out, outEnd)});
+                const size_t count = std::min({ n, Span(in, inEnd) / 2, Span(out, outEnd) });
                 for (size_t i = 0; i < count; ++i)
                     out[i] = in[2 * i];
                 in += 2 * count;
@@ -249,7 +249,7 @@ void TSGIRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* 
         if (n == 0)
             break;
         if (header & 0x80) {
-            const size_t count = std::min({n, Span(in, inEnd), Span(out, outEnd)});
+            const size_t count = std::min({ n, Span(in, inEnd), Span(out, outEnd) });
             std::memcpy(out, in, count);
             in += count;
             out += count;
@@ -263,7 +263,7 @@ void TSGIRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* 
     }
 }
 
-void TSGIRLE::Encode(const uint8_t*, uint8_t*, uint32_t) {}
+void TSGIRLE::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
 void TCUTRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t, int32_t unpackedSize)
 {
@@ -273,33 +273,37 @@ void TCUTRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* 
     const uint8_t* const inEnd = InputEnd(source, sourceEnd, -1);
     uint8_t* out = dest;
     uint8_t* const outEnd = OutputEnd(dest, unpackedSize);
-    in += std::min<size_t>(2, Span(in, inEnd));  // the row's length, which the packets make redundant
+    in += std::min<size_t>(2, Span(in, inEnd)); // the row's length, which the packets make redundant
     while (in < inEnd) {
         const uint8_t header = *in++;
         if (header == 0)
             break;
         const size_t n = header & 0x7F;
+        const size_t room = Span(out, outEnd);
         if (header & 0x80) {
             if (in == inEnd)
                 break;
-            const size_t count = std::min(n, Span(out, outEnd));
-            std::memset(out, *in++, count);
-            out += count;
+            const uint8_t value = *in++;
+            if (room > 0) {
+                std::memset(out, value, std::min(n, room));
+                out += std::min(n, room);
+            }
         } else {
             const size_t present = std::min(n, Span(in, inEnd));
-            const size_t count = std::min(present, Span(out, outEnd));
-            std::memcpy(out, in, count);
+            if (room > 0) {
+                std::memcpy(out, in, std::min(present, room));
+                out += std::min(present, room);
+            }
             in += present;
-            out += count;
         }
     }
     source = in;
 }
 
-void TCUTRLE::Encode(const uint8_t*, uint8_t*, uint32_t) {}
+void TCUTRLE::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
-void TRLADecoder::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                         int32_t unpackedSize)
+void TRLADecoder::Decode(
+    const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     const uint8_t* in = source;
     const uint8_t* const inEnd = PackedEnd(source, sourceEnd, packedSize);
@@ -314,7 +318,7 @@ void TRLADecoder::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8
             std::memset(out, *in++, count);
             out += count;
         } else {
-            const size_t count = std::min({static_cast<size_t>(-n), Span(in, inEnd), Span(out, outEnd)});
+            const size_t count = std::min({ static_cast<size_t>(-n), Span(in, inEnd), Span(out, outEnd) });
             std::memcpy(out, in, count);
             in += count;
             out += count;
@@ -322,4 +326,4 @@ void TRLADecoder::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8
     }
 }
 
-void TRLADecoder::Encode(const uint8_t*, uint8_t*, uint32_t) {}
+void TRLADecoder::Encode(const uint8_t*, uint8_t*, uint32_t) { }

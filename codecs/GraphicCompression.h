@@ -16,19 +16,20 @@
 class TDecoder {
 public:
     virtual ~TDecoder() = default;
-    virtual void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                        int32_t unpackedSize) = 0;
+    virtual void Decode(
+        const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
+        = 0;
     // The packed formats exist only on the reading side: encoding does nothing.
     virtual void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) = 0;
 };
 
-// The string table of the LZW decoders. Every string an LZW code stands for has already been written
-// to the output once (it is an earlier string plus the first byte of the one after it), so an entry
-// is just where that copy starts and how long it is: expanding a code is one block move, and no
-// string can outgrow the 4096 codes of the table. Filled anew by every Decode call.
+// The string table of the LZW decoders. Every string an LZW code stands for has been written to the
+// output before (it is an earlier string plus the first byte of the one after it), so an entry is
+// just where that copy starts and how long it is: expanding a code is one block move, and there is
+// no string stack that a corrupt table could overrun. Filled anew by every Decode call.
 struct TLZWTable {
     static constexpr uint32_t kCodes = 4096;
-    uint32_t offset[kCodes];  // from dest
+    uint32_t offset[kCodes]; // from dest
     uint16_t length[kCodes];
 };
 
@@ -38,7 +39,7 @@ struct TLZWTable {
 class TTIFFLZW : public TDecoder {
 public:
     void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                int32_t unpackedSize) override;
+        int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 
 private:
@@ -52,7 +53,7 @@ private:
 class TGIFLZW : public TDecoder {
 public:
     void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                int32_t unpackedSize) override;
+        int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 
     // The LZW minimum code size from the file; set by the reader before the first Decode.
@@ -67,7 +68,7 @@ private:
 class TPackbitsRLE : public TDecoder {
 public:
     void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                int32_t unpackedSize) override;
+        int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 };
 
@@ -76,7 +77,7 @@ public:
 class TPCXRLE : public TDecoder {
 public:
     void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                int32_t unpackedSize) override;
+        int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 };
 
@@ -86,7 +87,7 @@ public:
 class TSGIRLE : public TDecoder {
 public:
     void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                int32_t unpackedSize) override;
+        int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 
     // Bytes per sample: 2 for 16-bit files; any other value is taken as 1.
@@ -99,7 +100,7 @@ public:
 class TCUTRLE : public TDecoder {
 public:
     void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                int32_t unpackedSize) override;
+        int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 };
 
@@ -108,6 +109,6 @@ public:
 class TRLADecoder : public TDecoder {
 public:
     void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                int32_t unpackedSize) override;
+        int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 };

@@ -220,12 +220,12 @@ TEST(GIFGraphicTest, AnImageSizeOfZeroTakesTheScreenSize)
     EXPECT_EQ(g.Height(), 2);
     EXPECT_EQ(Row(g, 1), Bytes({ 4, 5, 6, 7 }));
 
-    // With no size anywhere the image has no area: the bitmap is empty, not zero rows wide.
+    // With no size anywhere the image has no area: an empty bitmap, and no pixels are decoded.
     for (const auto& [width, height] : { std::pair { 0, 5 }, std::pair { 5, 0 } }) {
         const TGIFGraphic none = Load(GifBuilder().Header("GIF89a", 0, 0).Image(width, height, Ramp(5, 8)).Build());
         EXPECT_TRUE(none.Empty());
-        EXPECT_EQ(none.Width(), 0);
-        EXPECT_EQ(none.Height(), 0);
+        EXPECT_EQ(none.Width(), width);
+        EXPECT_EQ(none.Height(), height);
     }
 
     const TGIFGraphic widthOnly = Load(GifBuilder().Header("GIF89a", 4, 9).Image(0, 1, Ramp(4, 8)).Build());

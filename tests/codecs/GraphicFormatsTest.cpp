@@ -68,8 +68,9 @@ TEST(RegistrationTest, EntriesFollowTheFixedOrderWithTheirDescriptionsAndClasses
         ASSERT_LT(next, std::size(kRegistryOrder)) << "\"" << entry.extension << "\" is out of order or unexpected";
         const Expected& e = kRegistryOrder[next++];
         EXPECT_EQ(entry.graphicClass->name, std::string(e.className)) << e.extension;
-        if (e.description)
+        if (e.description) {
             EXPECT_EQ(entry.description, e.description) << e.extension;
+        }
     }
     // The plain-bitmap entries are there from the start.
     EXPECT_EQ(TPicture::Formats().FindExt("DIB"), &TBitmap::StaticClass());

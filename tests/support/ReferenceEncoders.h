@@ -17,7 +17,9 @@ using Bytes = std::vector<uint8_t>;
 // Collects codes of a given width, most or least significant bit first.
 class BitWriter {
 public:
-    explicit BitWriter(bool mostSignificantFirst) : msbFirst_(mostSignificantFirst) {}
+    explicit BitWriter(bool mostSignificantFirst)
+        : msbFirst_(mostSignificantFirst)
+    { }
 
     void Put(uint32_t code, int width)
     {
@@ -58,22 +60,28 @@ private:
 };
 
 struct LzwOptions {
-    bool tiff = true;     // TIFF: MSB first, Clear 256; GIF: LSB first, Clear 1 shl minCodeSize
-    int minCodeSize = 8;  // GIF only; every data byte must be below 1 shl minCodeSize
+    bool tiff = true; // TIFF: MSB first, Clear 256; GIF: LSB first, Clear 1 shl minCodeSize
+    int minCodeSize = 8; // GIF only; every data byte must be below 1 shl minCodeSize
     // The table size at which a Clear is sent: libtiff clears at 4094, compress at 4096. 0: never clear; once the
     // table is full the codes go on at 12 bits with no new entries ("deferred clear").
     uint32_t clearAt = 0;
-    size_t clearEvery = 0;  // > 0: also send a Clear after this many data codes
+    size_t clearEvery = 0; // > 0: also send a Clear after this many data codes
 };
 
 struct LzwStats {
-    size_t codes = 0;                 // data codes written
-    size_t clears = 0;                // Clear codes written, the first included
-    size_t fullTableCodes = 0;        // data codes written while the table was full
+    size_t codes = 0; // data codes written
+    size_t clears = 0; // Clear codes written, the first included
+    size_t fullTableCodes = 0; // data codes written while the table was full
 };
 
-inline LzwOptions TiffLzw() { return { true, 8, 4094, 0 }; }
-inline LzwOptions GifLzw(int minCodeSize) { return { false, minCodeSize, 4096, 0 }; }
+inline LzwOptions TiffLzw()
+{
+    return { true, 8, 4094, 0 };
+}
+inline LzwOptions GifLzw(int minCodeSize)
+{
+    return { false, minCodeSize, 4096, 0 };
+}
 
 inline Bytes LzwEncode(std::span<const uint8_t> data, const LzwOptions& options, LzwStats* stats = nullptr)
 {
@@ -86,7 +94,7 @@ inline Bytes LzwEncode(std::span<const uint8_t> data, const LzwOptions& options,
     constexpr uint32_t kTableSize = 4096;
 
     BitWriter writer(tiff);
-    std::vector<uint16_t> next(kTableSize * 256);  // (code, byte) -> entry; 0 = none (no entry is ever 0)
+    std::vector<uint16_t> next(kTableSize * 256); // (code, byte) -> entry; 0 = none (no entry is ever 0)
     int width = initialWidth;
     uint32_t freeEntry = clearCode + 2;
     size_t codesSinceClear = 0;
@@ -170,7 +178,7 @@ inline Bytes PackBitsEncode(std::span<const uint8_t> data)
         }
         size_t literal = 1;
         while (i + literal < data.size() && literal < 128
-               && !(i + literal + 1 < data.size() && data[i + literal] == data[i + literal + 1]))
+            && !(i + literal + 1 < data.size() && data[i + literal] == data[i + literal + 1]))
             ++literal;
         out.push_back(static_cast<uint8_t>(literal - 1));
         out.insert(out.end(), data.begin() + i, data.begin() + i + literal);
@@ -222,8 +230,8 @@ inline Bytes SgiEncode(std::span<const uint16_t> samples, int sampleSize)
         }
         size_t literal = 1;
         while (i + literal < samples.size() && literal < 127
-               && !(i + literal + 2 < samples.size() && samples[i + literal] == samples[i + literal + 1]
-                    && samples[i + literal] == samples[i + literal + 2]))
+            && !(i + literal + 2 < samples.size() && samples[i + literal] == samples[i + literal + 1]
+                && samples[i + literal] == samples[i + literal + 2]))
             ++literal;
         put(static_cast<uint16_t>(0x80 | literal));
         for (size_t k = 0; k < literal; ++k)
@@ -252,8 +260,8 @@ inline Bytes CutEncodeRow(std::span<const uint8_t> row)
         }
         size_t literal = std::min<size_t>(run, 127);
         while (i + literal < row.size() && literal < 127
-               && !(i + literal + 2 < row.size() && row[i + literal] == row[i + literal + 1]
-                    && row[i + literal] == row[i + literal + 2]))
+            && !(i + literal + 2 < row.size() && row[i + literal] == row[i + literal + 1]
+                && row[i + literal] == row[i + literal + 2]))
             ++literal;
         packets.push_back(static_cast<uint8_t>(literal));
         packets.insert(packets.end(), row.begin() + i, row.begin() + i + literal);
@@ -282,7 +290,7 @@ inline Bytes RlaEncode(std::span<const uint8_t> data)
         }
         size_t literal = 1;
         while (i + literal < data.size() && literal < 128
-               && !(i + literal + 1 < data.size() && data[i + literal] == data[i + literal + 1]))
+            && !(i + literal + 1 < data.size() && data[i + literal] == data[i + literal + 1]))
             ++literal;
         out.push_back(static_cast<uint8_t>(-static_cast<int>(literal)));
         out.insert(out.end(), data.begin() + i, data.begin() + i + literal);
@@ -291,4 +299,4 @@ inline Bytes RlaEncode(std::span<const uint8_t> data)
     return out;
 }
 
-}  // namespace reference
+} // namespace reference
