@@ -2,10 +2,15 @@
 
 #include "codecs/AutodeskGraphic.h"
 #include "codecs/CUTGraphic.h"
+#include "codecs/GIFGraphic.h"
 #include "codecs/PCDGraphic.h"
+#include "codecs/PCXGraphic.h"
 #include "codecs/PPMGraphic.h"
+#include "codecs/PSDGraphic.h"
 #include "codecs/RLAGraphic.h"
 #include "codecs/SGIGraphic.h"
+#include "codecs/TIFFGraphic.h"
+#include "codecs/TargaGraphic.h"
 #include "framework/Bitmap.h"
 #include "framework/Palette.h"
 #include "framework/Picture.h"
@@ -16,17 +21,30 @@
 
 void RegisterGraphicFormats()
 {
+    TPicture::RegisterFormat("win", "Truevision images", TTargaGraphic::StaticClass());
+    TPicture::RegisterFormat("vst", "Truevision images", TTargaGraphic::StaticClass());
+    TPicture::RegisterFormat("vda", "Truevision images", TTargaGraphic::StaticClass());
+    TPicture::RegisterFormat("tiff", "TIFF images", TTIFFGraphic::StaticClass());
+    TPicture::RegisterFormat("tif", "TIFF images", TTIFFGraphic::StaticClass());
+    TPicture::RegisterFormat("tga", "Truevision images", TTargaGraphic::StaticClass());
     TPicture::RegisterFormat("sgi", "SGI true color images", TSGIGraphic::StaticClass());
+    TPicture::RegisterFormat("scr", "Word 5.x screen capture images", TPCXGraphic::StaticClass());
     TPicture::RegisterFormat("rpf", "SGI Wavefront images", TRLAGraphic::StaticClass());
     TPicture::RegisterFormat("rle", "Windows bitmap", TBitmap::StaticClass());
     TPicture::RegisterFormat("rla", "SGI Wavefront images", TRLAGraphic::StaticClass());
     TPicture::RegisterFormat("rgba", "SGI true color images", TSGIGraphic::StaticClass());
     TPicture::RegisterFormat("rgb", "SGI true color images", TSGIGraphic::StaticClass());
+    TPicture::RegisterFormat("psd", "Photoshop images", TPSDGraphic::StaticClass());
     TPicture::RegisterFormat("ppm", "Portable pixel map images", TPPMGraphic::StaticClass());
     TPicture::RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
     TPicture::RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
     TPicture::RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
+    TPicture::RegisterFormat("pcx", "ZSoft PCX images", TPCXGraphic::StaticClass());
+    TPicture::RegisterFormat("pdd", "Photoshop images", TPSDGraphic::StaticClass());
     TPicture::RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
+    TPicture::RegisterFormat("pcc", "ZSoft PCC images", TPCXGraphic::StaticClass());
+    TPicture::RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
+    TPicture::RegisterFormat("gif", "CompuServe images", TGIFGraphic::StaticClass());
     TPicture::RegisterFormat("dib", "Windows bitmap", TBitmap::StaticClass());
     TPicture::RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
     TPicture::RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
@@ -35,12 +53,17 @@ void RegisterGraphicFormats()
 
 void UnregisterGraphicFormats()
 {
+    TPicture::UnregisterFormatClass(TTargaGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TTIFFGraphic::StaticClass());
     TPicture::UnregisterFormatClass(TSGIGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TPCXGraphic::StaticClass());
     TPicture::UnregisterFormatClass(TAutodeskGraphic::StaticClass());
     TPicture::UnregisterFormatClass(TPCDGraphic::StaticClass());
     TPicture::UnregisterFormatClass(TPPMGraphic::StaticClass());
     TPicture::UnregisterFormatClass(TCUTGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TGIFGraphic::StaticClass());
     TPicture::UnregisterFormatClass(TRLAGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TPSDGraphic::StaticClass());
 }
 
 // ---------------------------------------------------------------------------------------------

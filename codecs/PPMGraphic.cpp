@@ -190,7 +190,8 @@ void TPPMGraphic::LoadImage(int kind)
 
     // Refuse sizes that cannot be, and sizes whose pixels the rest of the stream cannot hold, before
     // anything is allocated: such a load would end in the stream read error anyway.
-    TBitmap::CheckSize(width, height, format);
+    if (width != 0 && height != 0)
+        TBitmap::CheckSize(width, height, format);
     const uint64_t w = static_cast<uint64_t>(width);
     const uint64_t h = static_cast<uint64_t>(height);
     const uint64_t left = static_cast<uint64_t>(CharsLeft());

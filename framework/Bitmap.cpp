@@ -104,8 +104,11 @@ void TBitmap::CheckSize(int64_t width, int64_t height, TPixelFormat format)
 {
     if (width < 0 || height < 0 || width > INT32_MAX || height > INT32_MAX)
         throw EOutOfResources("Invalid bitmap size " + std::to_string(width) + "x" + std::to_string(height));
-    const uint64_t stride = ((static_cast<uint64_t>(width) * ::BitsPerPixel(format) + 7) / 8 + 3) & ~uint64_t{3};
-    if (height > 0 && stride > MaxImageBytes() / static_cast<uint64_t>(height)) {
+    // Every picture is shown at 32 bits per pixel, so the cap applies at that depth whatever the
+    // format: a 1-bit picture within the cap must not need 32 times the cap once displayed. A row
+    // alone must fit too: a zero height does not make any width acceptable.
+    const uint64_t shownStride = static_cast<uint64_t>(width) * 4;
+    if (shownStride > MaxImageBytes() / static_cast<uint64_t>(std::max<int64_t>(height, 1))) {
         throw EOutOfResources("Bitmap too large: " + std::to_string(width) + "x" + std::to_string(height) + " at " +
                               std::to_string(::BitsPerPixel(format)) + " bits per pixel");
     }
@@ -120,19 +123,24 @@ TBitmap& TBitmap::operator=(const TBitmap& other)
 {
     if (this == &other)
         return *this;
+    // Copy everything that can fail first, so a failure leaves this bitmap as it was.
+    const size_t bytes = other.pixels_ ? other.Stride() * static_cast<size_t>(other.height_) : 0;
+    PixelBuffer pixels;
+    if (bytes > 0) {
+        pixels.reset(static_cast<uint8_t*>(std::malloc(bytes)));
+        if (!pixels)
+            throw EOutOfResources("Out of memory for a " + std::to_string(other.width_) + "x" +
+                                  std::to_string(other.height_) + " bitmap");
+        std::memcpy(pixels.get(), other.pixels_.get(), bytes);
+    }
+    HPALETTE palette = other.palette_ ? std::make_unique<TPalette>(*other.palette_) : nullptr;
+    std::vector<TPaletteEntry> colorTable = other.colorTable_;
     width_ = other.width_;
     height_ = other.height_;
     pixelFormat_ = other.pixelFormat_;
-    palette_ = other.palette_ ? std::make_unique<TPalette>(*other.palette_) : nullptr;
-    colorTable_ = other.colorTable_;
-    pixels_.reset();
-    const size_t bytes = Stride() * static_cast<size_t>(height_);
-    if (bytes > 0) {
-        pixels_.reset(static_cast<uint8_t*>(std::malloc(bytes)));
-        if (!pixels_)
-            throw EOutOfResources("Out of memory for a " + std::to_string(width_) + "x" + std::to_string(height_) + " bitmap");
-        std::memcpy(pixels_.get(), other.pixels_.get(), bytes);
-    }
+    pixels_ = std::move(pixels);
+    palette_ = std::move(palette);
+    colorTable_ = std::move(colorTable);
     return *this;
 }
 
@@ -249,8 +257,13 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
 
 uint8_t* TBitmap::ScanLine(int y)
 {
-    if (y < 0 || y >= height_ || !pixels_)
+    if (y < 0 || y >= height_)
         throw Exception("Scan line index out of range");
+    if (!pixels_) {
+        // Rows of a picture without columns hold no bytes, but they exist.
+        static uint8_t noBytes[4];
+        return noBytes;
+    }
     return pixels_.get() + Stride() * static_cast<size_t>(y);
 }
 

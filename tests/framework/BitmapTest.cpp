@@ -108,6 +108,24 @@ TEST(BitmapTest, HugeSizesAreRefusedBeforeAllocating)
     EXPECT_EQ(b.Height(), 0);  // unchanged after the refusal
     EXPECT_THROW(TBitmap::CheckSize(-1, 5, pf8bit), EOutOfResources);
     EXPECT_NO_THROW(TBitmap::CheckSize(4000, 3000, pf24bit));
+    // A 1-bit picture is shown at 32 bits: it may not claim more pixels than a 32-bit one.
+    EXPECT_THROW(TBitmap::CheckSize(40000, 40000, pf1bit), EOutOfResources);
+    // Without rows, a width alone may not claim gigabytes either.
+    EXPECT_THROW(TBitmap::CheckSize(int64_t{1} << 30, 0, pf32bit), EOutOfResources);
+}
+
+TEST(BitmapTest, RowsOfAPictureWithoutColumnsExist)
+{
+    TBitmap b;
+    b.SetPixelFormat(pf24bit);
+    b.SetSize(0, 3);
+    EXPECT_TRUE(b.Empty());
+    EXPECT_NE(b.ScanLine(2), nullptr);
+    EXPECT_EQ(b.RowBytes(), 0);
+    EXPECT_THROW(b.ScanLine(3), Exception);
+    uint8_t untouched = 7;
+    RowToBgra(b, 0, &untouched);
+    EXPECT_EQ(untouched, 7);
 }
 
 TEST(BitmapTest, ReleaseHandleForgetsImagePaletteAndFormat)

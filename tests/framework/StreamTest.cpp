@@ -167,3 +167,42 @@ TEST(StrToIntTest, AcceptsDecimalNumbersAndReportsTheText)
 }
 
 }  // namespace
+
+#include "framework/AtomicFile.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+TEST(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile)
+{
+    const fs::path dir = TempPath("atomic");
+    fs::create_directories(dir);
+    const std::string target = (dir / "picture.bmp").string();
+    WriteFileAtomically(target, [](TStream& s) { s.WriteBuffer("old", 3); });
+    ::chmod(target.c_str(), 0640);
+
+    EXPECT_THROW(WriteFileAtomically(target,
+                                     [](TStream& s) {
+                                         s.WriteBuffer("partial", 7);
+                                         throw EWriteError();
+                                     }),
+                 EWriteError);
+    EXPECT_EQ(fs::file_size(target), 3u);
+
+    WriteFileAtomically(target, [](TStream& s) { s.WriteBuffer("new!", 4); });
+    EXPECT_EQ(fs::file_size(target), 4u);
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+    try {
+        WriteFileAtomically((dir / "missing" / "x.bmp").string(), [](TStream&) {});
+        FAIL();
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message(), "Cannot create file " + (dir / "missing" / "x.bmp").string());
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 #include "tools/kavrel-cli/Cli.h"
 
 #include "codecs/GraphicFormats.h"
+#include "framework/AtomicFile.h"
 #include "framework/Bitmap.h"
 #include "framework/Exception.h"
 #include "framework/FrameworkFormats.h"
@@ -8,12 +9,7 @@
 #include "framework/Stream.h"
 #include "tools/kavrel-cli/PamFile.h"
 
-#include <cstdio>
-#include <filesystem>
 #include <functional>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -73,34 +69,14 @@ int Info(const std::vector<std::string>& files, std::ostream& out, std::ostream&
     return status;
 }
 
-// Writes through a temporary file beside the target and renames it into place, so a failure
-// never leaves a partial or empty target behind.
-void WriteAtomically(const std::string& target, const std::function<void(TStream&)>& write)
+// Writes OUT in place of any earlier file only when the whole picture was written.
+void WriteOutput(const std::string& target, const std::function<void(TStream&)>& write)
 {
-    const fs::path path(target);
-    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string temp = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        throw EFCreateError(target);
-    ::close(fd);
-    try {
-        {
-            TFileStream stream(temp, TFileStream::Mode::Create);
-            write(stream);
-            if (stream.Size() == 0)
-                throw Exception("Nothing was written for " + target);
-            if (!stream.Flush())
-                throw EWriteError();
-        }
-        std::error_code error;
-        fs::rename(temp, target, error);
-        if (error)
-            throw EFCreateError(target);
-    } catch (...) {
-        std::remove(temp.c_str());
-        throw;
-    }
+    WriteFileAtomically(target, [&](TStream& stream) {
+        write(stream);
+        if (stream.Size() == 0)
+            throw Exception("Nothing was written for " + target);
+    });
 }
 
 int Convert(const std::vector<std::string>& args)
@@ -117,27 +93,45 @@ int Convert(const std::vector<std::string>& args)
 
     const std::string extension = LowerCaseAscii(FileExtension(args[1]));
     if (extension == "pam") {
-        WriteAtomically(args[1], [&](TStream& s) { WritePam(s, *bitmap); });
+        WriteOutput(args[1], [&](TStream& s) { WritePam(s, *bitmap); });
     } else if (extension == "bmp") {
         TBitmap copy(*bitmap);
-        WriteAtomically(args[1], [&](TStream& s) { copy.SaveStream(s); });
+        WriteOutput(args[1], [&](TStream& s) { copy.SaveStream(s); });
     } else {
         const TGraphicClass* target = TPicture::Formats().FindExt(extension);
         if (!target || !target->InheritsFrom(TBitmap::StaticClass()))
             throw Exception("Cannot write ." + extension + " files");
-        std::unique_ptr<TGraphic> graphic = target->create();
-        dynamic_cast<TBitmap&>(*graphic).Assign(*bitmap);
-        WriteAtomically(args[1], [&](TStream& s) { graphic->SaveStream(s); });
+        // A picture of the target's own class writes itself, with whatever else it carries (a
+        // Targa picture's identification text); any other picture is handed over as pixels.
+        std::unique_ptr<TGraphic> graphic = picture.Graphic()->Clone();
+        if (&graphic->ClassType() != target) {
+            graphic = target->create();
+            dynamic_cast<TBitmap&>(*graphic).Assign(*bitmap);
+        }
+        WriteOutput(args[1], [&](TStream& s) { graphic->SaveStream(s); });
     }
     return 0;
 }
 
+std::vector<CliCommand>& RegisteredCommands()
+{
+    static std::vector<CliCommand> commands;
+    return commands;
+}
+
 }  // namespace
+
+void RegisterCliCommand(CliCommand command)
+{
+    RegisteredCommands().push_back(std::move(command));
+}
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     if (args.empty()) {
         err << kUsage;
+        for (const CliCommand& extra : RegisteredCommands())
+            err << extra.usage;
         return 1;
     }
     const std::string& command = args[0];
@@ -146,6 +140,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         EnsureRegistered();
         if (command == "--help" || command == "-h" || command == "help") {
             out << kUsage;
+            for (const CliCommand& extra : RegisteredCommands())
+                out << extra.usage;
             return 0;
         }
         if (command == "formats")
@@ -154,6 +150,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return Info(rest, out, err);
         if (command == "convert")
             return Convert(rest);
+        for (const CliCommand& extra : RegisteredCommands())
+            if (command == extra.name)
+                return extra.run(rest, out, err);
         throw UsageError("unknown command '" + command + "' (see kavrel-cli --help)");
     } catch (const Exception& e) {
         err << "kavrel-cli: " << e.Message() << '\n';

@@ -1,0 +1,238 @@
+#include "codecs/PCXGraphic.h"
+
+#include "codecs/GraphicCompression.h"
+#include "framework/DialogHooks.h"
+#include "framework/Exception.h"
+#include "framework/Palette.h"
+#include "framework/Stream.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+KAVREL_DEFINE_GRAPHIC_CLASS(TPCXGraphic, TBitmap)
+
+namespace {
+
+constexpr int kHeaderSize = 128;
+constexpr int64_t kTrailingPaletteSize = 769;  // the marker byte and 256 entries
+constexpr uint8_t kPaletteMarker = 0x0C;
+constexpr int kGreyPaletteInfo = 2;
+constexpr int kDefaultPaletteVersion = 3;
+
+const char kNotPcx[] = "Not a PCX or SCR file.";
+const char kWrongPixelFormat[] = "PCX: wrong pixel format";
+
+// The framework's 16-colour system palette, red, green, blue.
+constexpr uint8_t kDefaultColors[16][3] = {
+    {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0}, {0, 0, 128},   {128, 0, 128},
+    {0, 128, 128}, {128, 128, 128}, {192, 192, 192}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+    {0, 0, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
+
+struct PcxHeader {
+    uint8_t manufacturer = 0;
+    uint8_t version = 0;
+    uint8_t encoding = 0;
+    uint8_t bitsPerPixel = 0;
+    int xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+    const uint8_t* palette = nullptr;  // 16 entries of red, green, blue inside the header bytes
+    uint8_t planes = 0;
+    int bytesPerLine = 0;
+    int paletteInfo = 0;
+};
+
+PcxHeader ParseHeader(const uint8_t* b)
+{
+    auto word = [b](int offset) { return b[offset] | b[offset + 1] << 8; };
+    PcxHeader h;
+    h.manufacturer = b[0];
+    h.version = b[1];
+    h.encoding = b[2];
+    h.bitsPerPixel = b[3];
+    h.xMin = word(4);
+    h.yMin = word(6);
+    h.xMax = word(8);
+    h.yMax = word(10);
+    h.palette = b + 16;
+    h.planes = b[65];
+    h.bytesPerLine = word(66);
+    h.paletteInfo = word(68);
+    return h;
+}
+
+TPixelFormat FormatOf(const PcxHeader& h)
+{
+    if (h.bitsPerPixel == 1 && h.planes == 1)
+        return pf1bit;
+    if (h.bitsPerPixel == 1 && h.planes == 4)
+        return pf4bit;
+    if (h.bitsPerPixel == 8 && h.planes == 1)
+        return pf8bit;
+    if (h.bitsPerPixel == 8 && h.planes == 3)
+        return pf24bit;
+    return pfDevice;
+}
+
+void FillGreyRamp(TLogPalette& log, int step)
+{
+    for (int i = 0; i < log.palNumEntries; ++i) {
+        const auto v = static_cast<uint8_t>(i * step);
+        log.palPalEntry[i] = {v, v, v, 0};
+    }
+}
+
+// The palette of every format but 24-bit. For 8-bit images it looks at the end of the stream for
+// the trailing palette and comes back to where it was.
+HPALETTE MakePalette(const PcxHeader& h, TPixelFormat format, TStream& stream)
+{
+    TLogPalette log{};
+    log.palVersion = kPaletteVersion;
+    if (h.version == kDefaultPaletteVersion && format != pf1bit) {
+        log.palNumEntries = 16;
+        for (int i = 0; i < 16; ++i)
+            log.palPalEntry[i] = {kDefaultColors[i][0], kDefaultColors[i][1], kDefaultColors[i][2], 0};
+        return CreatePalette(log);
+    }
+    switch (format) {
+    case pf1bit:
+        log.palNumEntries = 2;
+        log.palPalEntry[1] = {255, 255, 255, 0};
+        break;
+    case pf4bit:
+        log.palNumEntries = 16;
+        if (h.paletteInfo == kGreyPaletteInfo) {
+            FillGreyRamp(log, 16);
+        } else {
+            for (int i = 0; i < 16; ++i)
+                log.palPalEntry[i] = {h.palette[3 * i], h.palette[3 * i + 1], h.palette[3 * i + 2], 0};
+        }
+        break;
+    default: {
+        log.palNumEntries = 256;
+        const int64_t position = stream.Position();
+        stream.SetPosition(stream.Size() - kTrailingPaletteSize);
+        if (stream.ReadByte() == kPaletteMarker) {
+            uint8_t entries[768];
+            stream.ReadBuffer(entries, sizeof entries);
+            for (int i = 0; i < 256; ++i)
+                log.palPalEntry[i] = {entries[3 * i], entries[3 * i + 1], entries[3 * i + 2], 0};
+        } else {
+            // Neither a palette nor the grey-scale mark: grey is the likeliest reading.
+            if (h.paletteInfo != kGreyPaletteInfo)
+                MessageBeep();
+            FillGreyRamp(log, 1);
+        }
+        stream.SetPosition(position);
+        break;
+    }
+    }
+    return CreatePalette(log);
+}
+
+// One image row of `planes` planes of `bytesPerLine` bytes each into a bitmap row.
+void ConvertRow(const uint8_t* src, int bytesPerLine, int width, TPixelFormat format, uint8_t* dest)
+{
+    switch (format) {
+    case pf1bit: std::memcpy(dest, src, (static_cast<size_t>(width) + 7) / 8); break;
+    case pf8bit: std::memcpy(dest, src, static_cast<size_t>(width)); break;
+    case pf4bit: {
+        const uint8_t* planes[4] = {src, src + bytesPerLine, src + 2 * bytesPerLine, src + 3 * bytesPerLine};
+        for (int x = 0; x < width; ++x) {
+            const int byte = x >> 3;
+            const int mask = 0x80 >> (x & 7);
+            unsigned value = 0;
+            for (int k = 0; k < 4; ++k)
+                if (planes[k][byte] & mask)
+                    value |= 1u << k;
+            uint8_t& out = dest[x >> 1];
+            out = (x & 1) ? static_cast<uint8_t>((out & 0xF0) | value) : static_cast<uint8_t>(value << 4);
+        }
+        break;
+    }
+    default: {
+        const uint8_t* red = src;
+        const uint8_t* green = src + bytesPerLine;
+        const uint8_t* blue = src + 2 * bytesPerLine;
+        for (int x = 0; x < width; ++x) {
+            dest[3 * x] = blue[x];
+            dest[3 * x + 1] = green[x];
+            dest[3 * x + 2] = red[x];
+        }
+        break;
+    }
+    }
+}
+
+}  // namespace
+
+void TPCXGraphic::LoadStream(TStream& stream)
+{
+    ReleaseHandle();
+
+    uint8_t headerBytes[kHeaderSize];
+    const int64_t got = stream.Read(headerBytes, kHeaderSize);
+    if (got < 1 || (headerBytes[0] != 0x0A && headerBytes[0] != 0xCD))
+        throw Exception(kNotPcx);
+    if (got < kHeaderSize)
+        throw EReadError();
+    const PcxHeader h = ParseHeader(headerBytes);
+
+    const TPixelFormat format = FormatOf(h);
+    if (format == pfDevice)
+        throw Exception(kWrongPixelFormat);
+    const int width = h.xMax - h.xMin + 1;
+    const int height = h.yMax - h.yMin + 1;
+    // Each plane of a row must hold the row's pixels; the planes are read from these offsets.
+    const int planeBytesNeeded = h.bitsPerPixel == 1 ? (width + 7) / 8 : width;
+    if (width <= 0 || height <= 0 || h.bytesPerLine < planeBytesNeeded)
+        throw Exception(kNotPcx);
+
+    int64_t dataSize = stream.Size() - stream.Position();
+    if (format == pf8bit)
+        dataSize -= kTrailingPaletteSize;
+    if (dataSize <= 0)
+        throw EReadError();  // no image data at all
+
+    SetPixelFormat(format);
+    if (format != pf24bit)
+        SetPalette(MakePalette(h, format, stream));
+    SetSize(width, height);
+
+    const std::vector<uint8_t> data = stream.ReadBytes(dataSize);
+    const int64_t lineBytes = int64_t{h.planes} * h.bytesPerLine;
+    const int64_t imageBytes = lineBytes * height;
+    std::vector<uint8_t> decoded;
+    if (h.encoding == 1) {
+        // Decoded as one piece, so runs may go on from one row into the next. Two packed bytes give
+        // at most 63, which bounds what a short file can make of a header's claims.
+        const int64_t producible = (static_cast<int64_t>(data.size()) + 1) / 2 * 63;
+        const int64_t unpacked = std::min({imageBytes, producible, int64_t{INT32_MAX}});
+        decoded.assign(static_cast<size_t>(unpacked), 0);
+        TPCXRLE decoder;
+        const uint8_t* source = data.data();
+        decoder.Decode(source, data.data() + data.size(), decoded.data(),
+                       static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(data.size()), INT32_MAX)),
+                       static_cast<int32_t>(unpacked));
+    }
+    const std::vector<uint8_t>& pixels = h.encoding == 1 ? decoded : data;
+
+    // Rows the data do not reach stay blank; a row cut short is completed with zeros.
+    std::vector<uint8_t> partialRow;
+    for (int y = 0; y < height; ++y) {
+        const int64_t offset = y * lineBytes;
+        if (offset >= static_cast<int64_t>(pixels.size()))
+            break;
+        const uint8_t* src = pixels.data() + offset;
+        if (static_cast<int64_t>(pixels.size()) - offset < lineBytes) {
+            partialRow.assign(static_cast<size_t>(lineBytes), 0);
+            std::copy(pixels.begin() + offset, pixels.end(), partialRow.begin());
+            src = partialRow.data();
+        }
+        ConvertRow(src, h.bytesPerLine, width, format, ScanLine(y));
+    }
+}
+
+void TPCXGraphic::SaveStream(TStream&)
+{
+}

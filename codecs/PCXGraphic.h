@@ -1,0 +1,15 @@
+#pragma once
+
+#include "framework/Bitmap.h"
+
+class TStream;
+
+// ZSoft PCX files and the Word 5.x screen captures of the same layout: monochrome, 16-colour
+// planar, 256-colour and 24-bit planar images, raw or run-length compressed.
+class TPCXGraphic : public TBitmap {
+    KAVREL_DECLARE_GRAPHIC_CLASS(TPCXGraphic)
+public:
+    void LoadStream(TStream& stream) override;
+    // Saving a PCX picture writes nothing.
+    void SaveStream(TStream& stream) override;
+};

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "framework/Bitmap.h"
+
+// The first image of a Tagged Image File: either byte order, strips stored uncompressed, as LZW or
+// as PackBits; bilevel, grey, palette, RGB (with or without alpha), CMYK, CIE L*a*b* and YCbCr data
+// with interleaved samples; horizontal differencing.
+class TTIFFGraphic : public TBitmap {
+    KAVREL_DECLARE_GRAPHIC_CLASS(TTIFFGraphic)
+public:
+    TTIFFGraphic();
+
+    void LoadStream(TStream& stream) override;
+    // The class reads TIFF only: saving leaves the stream as it was and reports nothing.
+    void SaveStream(TStream& stream) override;
+};

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+class TStream;
+
+// Writes a file through a temporary file in the same folder and renames it into place only when
+// `write` succeeded, so a failure leaves an existing file untouched and never a partial one. A new
+// file gets the usual permissions; a replaced file keeps its own. Raises "Cannot create file %s"
+// when the folder does not take the file; whatever `write` raises passes through.
+void WriteFileAtomically(const std::string& fileName, const std::function<void(TStream&)>& write);
