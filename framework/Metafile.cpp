@@ -3,7 +3,6 @@
 #include "framework/ByteReader.h"
 #include "framework/Exception.h"
 #include "framework/FormatRegistry.h"
-#include "framework/MetafileDeviceContext.h"
 #include "framework/MetafilePlayer.h"
 #include "framework/Picture.h"
 #include "framework/PixelConversion.h"
@@ -46,43 +45,6 @@ int ToPixels(double size)
         throw Exception(kInvalidMetafile);
     return std::max(1, static_cast<int>(rounded));
 }
-
-// Collects the extent of everything drawn.
-class BoundsCanvas : public TMetafileCanvas {
-public:
-    void DrawPath(const TMetafileDrawState&, const TMetafilePath& path, bool, bool) override
-    {
-        for (const TPointF& p : path.Points())
-            Add(p);
-    }
-    void DrawText(const TMetafileDrawState&, TPointF reference, const std::string&) override { Add(reference); }
-    void DrawBitmap(const TMetafileDrawState&, const TPointF (&corners)[3], const TBitmap&, const double (&)[4],
-                    TMetafileBlend, uint8_t) override
-    {
-        for (const TPointF& p : corners)
-            Add(p);
-        Add({corners[1].x + corners[2].x - corners[0].x, corners[1].y + corners[2].y - corners[0].y});
-    }
-
-    bool Empty() const { return !any_; }
-    double left = 0, top = 0, right = 0, bottom = 0;
-
-private:
-    void Add(TPointF p)
-    {
-        if (!any_) {
-            left = right = p.x;
-            top = bottom = p.y;
-            any_ = true;
-            return;
-        }
-        left = std::min(left, p.x);
-        right = std::max(right, p.x);
-        top = std::min(top, p.y);
-        bottom = std::max(bottom, p.y);
-    }
-    bool any_ = false;
-};
 
 TMetafile::TRasterizer& RasterizerSlot()
 {
@@ -161,15 +123,8 @@ void TMetafile::LoadWindowsMetafile()
     double scale = 1;
     if (!FindWindowsMetafileWindow(wmf, frame_)) {
         // Nothing says what part of the logical plane is the picture: take what is drawn.
-        BoundsCanvas bounds;
-        TMetafileDC dc(bounds, true);
-        PlayWindowsMetafileRecords(wmf, dc, false);
-        if (bounds.Empty())
+        if (!MeasureMetafile(*this, frame_))
             throw Exception(kInvalidMetafile);
-        frame_[0] = bounds.left;
-        frame_[1] = bounds.top;
-        frame_[2] = std::max(1.0, bounds.right - bounds.left);
-        frame_[3] = std::max(1.0, bounds.bottom - bounds.top);
     }
     const double side = std::max(std::fabs(frame_[2]), std::fabs(frame_[3]));
     if (side > kMaxUnscaledSide)

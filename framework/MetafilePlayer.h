@@ -13,6 +13,14 @@ class TMetafileDC;
 // that runs past the end of the data ends the playing, as does the end-of-file record.
 void PlayMetafile(const TMetafile& metafile, TMetafileCanvas& canvas, double width, double height);
 
+// The extent of what the records draw (left, top, width, height): for Windows metafiles in logical
+// units with the window records ignored, for enhanced metafiles in reference device pixels. False
+// when nothing is drawn.
+bool MeasureMetafile(const TMetafile& metafile, double (&extent)[4]);
+// As PlayMetafile, but shows the given area (in MeasureMetafile's units) instead of the frame.
+void PlayMetafileArea(const TMetafile& metafile, TMetafileCanvas& canvas, const double (&area)[4], double width,
+                      double height);
+
 // The record loops, for a device context already set up. `wmf` starts at the Windows metafile
 // header (after any placeable header); with `followWindow` false the records that set the window
 // are ignored, so shapes arrive in logical units (used to find the extent of a metafile that does
