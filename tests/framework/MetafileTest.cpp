@@ -610,3 +610,33 @@ TEST_F(MetafileSavingTest, EnhancedMetafileIsWrittenAsReadUnlessTheNameEndsInWmf
 }
 
 }  // namespace
+
+namespace {
+
+// Every fuzz seed and shared sample that loads as a metafile plays without fault (run under the
+// sanitizers by the test script).
+TEST(MetafileTest, SeedsAndSamplesPlay)
+{
+    std::vector<fs::path> folders = {fs::path(KAVREL_SOURCE_DIR) / "fuzz" / "seeds"};
+    if (const auto dir = TestDataDir())
+        folders.push_back(*dir);
+    size_t played = 0;
+    for (const fs::path& folder : folders)
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+            if (!entry.is_regular_file())
+                continue;
+            TMetafile metafile;
+            try {
+                metafile.LoadFile(entry.path().string());
+            } catch (const Exception&) {
+                continue;
+            }
+            RecordingCanvas canvas;
+            PlayMetafile(metafile, canvas, metafile.Width(), metafile.Height());
+            EXPECT_FALSE(canvas.calls.empty()) << entry.path();
+            ++played;
+        }
+    EXPECT_GE(played, 3u);
+}
+
+}  // namespace
