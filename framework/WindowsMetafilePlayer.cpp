@@ -114,16 +114,26 @@ private:
         return points;
     }
 
-    // Objects take the lowest free place in the table.
+    // Objects take the lowest free place in the table. Every place below firstFree_ is taken, so
+    // a file that creates many objects does not make each creation search the whole table.
     void Create(TMetafileObject object)
     {
-        for (auto& slot : objects_)
-            if (std::holds_alternative<std::monostate>(slot)) {
-                slot = std::move(object);
-                return;
-            }
-        if (objects_.size() < 65535)
+        while (firstFree_ < objects_.size() && !std::holds_alternative<std::monostate>(objects_[firstFree_]))
+            ++firstFree_;
+        if (firstFree_ < objects_.size()) {
+            objects_[firstFree_++] = std::move(object);
+        } else if (objects_.size() < 65535) {
             objects_.push_back(std::move(object));
+            firstFree_ = objects_.size();
+        }
+    }
+
+    void Delete(size_t index)
+    {
+        if (index < objects_.size()) {
+            objects_[index] = std::monostate{};
+            firstFree_ = std::min(firstFree_, index);
+        }
     }
 
     void Select(size_t index)
@@ -381,12 +391,7 @@ private:
         case kCreatePalette:
         case kCreateRegion: Create(TOtherObject{}); break;
         case kSelectObject: Select(in.U16LE()); break;
-        case kDeleteObject: {
-            const size_t index = in.U16LE();
-            if (index < objects_.size())
-                objects_[index] = std::monostate{};
-            break;
-        }
+        case kDeleteObject: Delete(in.U16LE()); break;
         default: break;
         }
     }
@@ -394,6 +399,7 @@ private:
     TMetafileDC& dc_;
     bool followWindow_;
     std::vector<TMetafileObject> objects_;
+    size_t firstFree_ = 0;
 };
 
 }  // namespace
