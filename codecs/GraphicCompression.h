@@ -16,8 +16,99 @@
 class TDecoder {
 public:
     virtual ~TDecoder() = default;
-    virtual void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
-                        int32_t unpackedSize) = 0;
+    virtual void Decode(
+        const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
+        = 0;
     // The packed formats exist only on the reading side: encoding does nothing.
     virtual void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) = 0;
+};
+
+// The string table of the LZW decoders. Every string an LZW code stands for has been written to the
+// output before (it is an earlier string plus the first byte of the one after it), so an entry is
+// just where that copy starts and how long it is: expanding a code is one block move, and there is
+// no string stack that a corrupt table could overrun. Filled anew by every Decode call.
+struct TLZWTable {
+    static constexpr uint32_t kCodes = 4096;
+    uint32_t offset[kCodes]; // from dest
+    uint16_t length[kCodes];
+};
+
+// LZW as in TIFF: codes most significant bit first, 9 to 12 bits wide, the width growing one code
+// early; Clear 256, end 257. Stops at the end code, after packedSize bytes or with unpackedSize bytes
+// out. A code naming an entry that does not exist yet raises "TIF LZW: invalid opcode.".
+class TTIFFLZW : public TDecoder {
+public:
+    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+        int32_t unpackedSize) override;
+    void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
+
+private:
+    TLZWTable table_;
+};
+
+// LZW as in GIF: codes least significant bit first, from InitialCodeSize + 1 bits wide up to 12,
+// Clear 1 shl InitialCodeSize. Stops as TTIFFLZW does; its failures raise "GIF LZW: invalid opcode.",
+// also for an InitialCodeSize outside 2..11. Once the table is full no entry is made until the next
+// Clear, so streams that keep sending 12-bit codes without clearing ("deferred clear") decode.
+class TGIFLZW : public TDecoder {
+public:
+    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+        int32_t unpackedSize) override;
+    void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
+
+    // The LZW minimum code size from the file; set by the reader before the first Decode.
+    uint8_t InitialCodeSize = 8;
+
+private:
+    TLZWTable table_;
+};
+
+// PackBits (TIFF, Photoshop): n >= 0 copies n + 1 bytes, -127..-1 repeats the next byte 1 - n times,
+// -128 does nothing. Reads packets until packedSize bytes are used.
+class TPackbitsRLE : public TDecoder {
+public:
+    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+        int32_t unpackedSize) override;
+    void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
+};
+
+// PCX: a byte with both top bits set repeats the next byte (its low six bits times), any other byte
+// stands for itself. Produces unpackedSize bytes.
+class TPCXRLE : public TDecoder {
+public:
+    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+        int32_t unpackedSize) override;
+    void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
+};
+
+// SGI, one row of one channel: a count (a byte, or a big-endian word when SampleSize is 2) with the
+// top bit set copies that many samples, without it repeats the next sample; count 0 ends the row.
+// One byte comes out per sample (the high byte of 16-bit ones).
+class TSGIRLE : public TDecoder {
+public:
+    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+        int32_t unpackedSize) override;
+    void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
+
+    // Bytes per sample: 2 for 16-bit files; any other value is taken as 1.
+    uint8_t SampleSize = 1;
+};
+
+// Dr. Halo CUT, one row: a 2-byte row length, then packets (top bit set: repeat the next byte, else
+// copy that many bytes) up to a zero byte. Leaves source just past that zero byte, so consecutive
+// calls walk the rows; a row longer than unpackedSize is still read to its end.
+class TCUTRLE : public TDecoder {
+public:
+    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+        int32_t unpackedSize) override;
+    void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
+};
+
+// Wavefront RLA: n >= 0 repeats the next byte n + 1 times, n < 0 copies -n bytes. Reads packets until
+// packedSize bytes are used.
+class TRLADecoder : public TDecoder {
+public:
+    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+        int32_t unpackedSize) override;
+    void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 };

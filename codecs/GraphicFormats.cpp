@@ -1,5 +1,11 @@
 #include "codecs/GraphicFormats.h"
 
+#include "codecs/AutodeskGraphic.h"
+#include "codecs/CUTGraphic.h"
+#include "codecs/PCDGraphic.h"
+#include "codecs/PPMGraphic.h"
+#include "codecs/RLAGraphic.h"
+#include "codecs/SGIGraphic.h"
 #include "framework/Bitmap.h"
 #include "framework/Palette.h"
 #include "framework/Picture.h"
@@ -10,12 +16,31 @@
 
 void RegisterGraphicFormats()
 {
+    TPicture::RegisterFormat("sgi", "SGI true color images", TSGIGraphic::StaticClass());
+    TPicture::RegisterFormat("rpf", "SGI Wavefront images", TRLAGraphic::StaticClass());
     TPicture::RegisterFormat("rle", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("rla", "SGI Wavefront images", TRLAGraphic::StaticClass());
+    TPicture::RegisterFormat("rgba", "SGI true color images", TSGIGraphic::StaticClass());
+    TPicture::RegisterFormat("rgb", "SGI true color images", TSGIGraphic::StaticClass());
+    TPicture::RegisterFormat("ppm", "Portable pixel map images", TPPMGraphic::StaticClass());
+    TPicture::RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
+    TPicture::RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
+    TPicture::RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
+    TPicture::RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
     TPicture::RegisterFormat("dib", "Windows bitmap", TBitmap::StaticClass());
+    TPicture::RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
+    TPicture::RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
+    TPicture::RegisterFormat("bw", "SGI black/white images", TSGIGraphic::StaticClass());
 }
 
 void UnregisterGraphicFormats()
 {
+    TPicture::UnregisterFormatClass(TSGIGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TAutodeskGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TPCDGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TPPMGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TCUTGraphic::StaticClass());
+    TPicture::UnregisterFormatClass(TRLAGraphic::StaticClass());
 }
 
 // ---------------------------------------------------------------------------------------------

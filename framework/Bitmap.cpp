@@ -105,7 +105,8 @@ void TBitmap::CheckSize(int64_t width, int64_t height, TPixelFormat format)
     if (width < 0 || height < 0 || width > INT32_MAX || height > INT32_MAX)
         throw EOutOfResources("Invalid bitmap size " + std::to_string(width) + "x" + std::to_string(height));
     const uint64_t stride = ((static_cast<uint64_t>(width) * ::BitsPerPixel(format) + 7) / 8 + 3) & ~uint64_t{3};
-    if (height > 0 && stride > MaxImageBytes() / static_cast<uint64_t>(height)) {
+    // A row alone must fit too: a zero height does not make any width acceptable.
+    if (stride > MaxImageBytes() / static_cast<uint64_t>(std::max<int64_t>(height, 1))) {
         throw EOutOfResources("Bitmap too large: " + std::to_string(width) + "x" + std::to_string(height) + " at " +
                               std::to_string(::BitsPerPixel(format)) + " bits per pixel");
     }
@@ -249,8 +250,13 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
 
 uint8_t* TBitmap::ScanLine(int y)
 {
-    if (y < 0 || y >= height_ || !pixels_)
+    if (y < 0 || y >= height_)
         throw Exception("Scan line index out of range");
+    if (!pixels_) {
+        // Rows of a picture without columns hold no bytes, but they exist.
+        static uint8_t noBytes[4];
+        return noBytes;
+    }
     return pixels_.get() + Stride() * static_cast<size_t>(y);
 }
 

@@ -30,6 +30,8 @@ void RowToBgra(const TBitmap& bitmap, int y, uint8_t* dest)
 {
     const uint8_t* row = bitmap.ScanLine(y);
     const int width = bitmap.Width();
+    if (width == 0)
+        return;
     switch (bitmap.PixelFormat()) {
     case pf1bit: IndexedToBgra(row, width, 1, bitmap.ColorTable(), dest); break;
     case pf4bit: IndexedToBgra(row, width, 4, bitmap.ColorTable(), dest); break;

@@ -159,7 +159,8 @@ int64_t TFileStream::Read(void* buffer, int64_t count)
         }
         const int64_t wanted = count - done;
         if (wanted >= static_cast<int64_t>(kReadBufferSize)) {
-            // Large reads go straight into the caller's memory.
+            // Large reads go straight into the caller's memory; the buffer no longer mirrors the file.
+            bufferStart_ = bufferEnd_ = 0;
             const ssize_t got = ::read(fd_, out + done, static_cast<size_t>(std::min<int64_t>(wanted, 1 << 30)));
             if (got < 0 && errno == EINTR)
                 continue;

@@ -1,0 +1,169 @@
+#include "framework/ByteReader.h"
+#include "framework/Exception.h"
+#include "framework/Stream.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <numeric>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path TempPath(const std::string& name)
+{
+    return fs::temp_directory_path() / ("kavrel-stream-" + std::to_string(::getpid()) + "-" + name);
+}
+
+TEST(MemoryStreamTest, ReadWriteSeekAndCheckedReads)
+{
+    TMemoryStream s;
+    const uint8_t bytes[] = {1, 2, 3, 4, 5};
+    s.WriteBuffer(bytes, 5);
+    EXPECT_EQ(s.Size(), 5);
+    EXPECT_EQ(s.Position(), 5);
+
+    s.SetPosition(1);
+    uint8_t out[8] = {};
+    EXPECT_EQ(s.Read(out, 8), 4);  // unchecked: returns what it could
+    EXPECT_EQ(out[0], 2);
+    EXPECT_EQ(out[3], 5);
+
+    s.SetPosition(3);
+    try {
+        s.ReadBuffer(out, 3);
+        FAIL() << "a short checked read must raise";
+    } catch (const EReadError& e) {
+        EXPECT_EQ(e.Message(), "Stream read error");
+    }
+
+    // Writing past the end grows the stream and fills the gap with zeros.
+    s.Seek(2, TSeekOrigin::End);
+    s.WriteBuffer(bytes, 1);
+    EXPECT_EQ(s.Size(), 8);
+    EXPECT_EQ(s.Bytes()[6], 0);
+    EXPECT_EQ(s.Bytes()[7], 1);
+}
+
+TEST(MemoryStreamTest, TypedReadsAndByteCounts)
+{
+    const uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78, 0x9A};
+    TMemoryStream s(bytes, sizeof bytes);
+    EXPECT_EQ(s.ReadWordLE(), 0x3412);
+    s.SetPosition(0);
+    EXPECT_EQ(s.ReadWordBE(), 0x1234);
+    s.SetPosition(0);
+    EXPECT_EQ(s.ReadLongLE(), 0x78563412u);
+    s.SetPosition(0);
+    EXPECT_EQ(s.ReadLongBE(), 0x12345678u);
+    EXPECT_EQ(s.ReadByte(), 0x9A);
+    EXPECT_THROW(s.ReadByte(), EReadError);
+
+    // A huge count from a file never allocates more than the stream holds.
+    s.SetPosition(3);
+    EXPECT_EQ(s.ReadBytes(int64_t{1} << 40).size(), 2u);
+    EXPECT_EQ(s.Remaining(), 0);
+}
+
+TEST(FileStreamTest, MissingFileAndUncreatableFileCarryTheirNames)
+{
+    try {
+        TFileStream s("/nonexistent/kavrel/x.bmp", TFileStream::Mode::OpenRead);
+        FAIL();
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message(), "Cannot open file /nonexistent/kavrel/x.bmp");
+    }
+    try {
+        TFileStream s("/nonexistent/kavrel/y.bmp", TFileStream::Mode::Create);
+        FAIL();
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message(), "Cannot create file /nonexistent/kavrel/y.bmp");
+    }
+    EXPECT_THROW(TFileStream(fs::temp_directory_path().string(), TFileStream::Mode::OpenRead), EFOpenError);
+}
+
+// The file stream buffers reads; any mix of reads and seeks must see the file's true bytes.
+TEST(FileStreamTest, BufferedReadsAgreeWithTheFileUnderRandomSeeks)
+{
+    const fs::path path = TempPath("random.bin");
+    std::vector<uint8_t> data(300 * 1024);
+    std::iota(data.begin(), data.end(), 0);
+    for (size_t i = 0; i < data.size(); i += 7)
+        data[i] = static_cast<uint8_t>(i * 31 >> 3);
+    {
+        TFileStream out(path.string(), TFileStream::Mode::Create);
+        out.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+    }
+    TFileStream in(path.string(), TFileStream::Mode::OpenRead);
+    ASSERT_EQ(in.Size(), static_cast<int64_t>(data.size()));
+    std::mt19937 random(42);
+    std::vector<uint8_t> chunk(200 * 1024);
+    for (int i = 0; i < 500; ++i) {
+        const int64_t position = random() % (data.size() + 10);
+        const int64_t count = (i % 10 == 0) ? random() % chunk.size() : random() % 300;
+        if (i % 3 == 0)
+            in.SetPosition(position);
+        else
+            in.Seek(static_cast<int64_t>(random() % 200) - 100, TSeekOrigin::Current);
+        const int64_t at = in.Position();
+        const int64_t got = in.Read(chunk.data(), count);
+        const int64_t expected = std::clamp<int64_t>(static_cast<int64_t>(data.size()) - at, 0, count);
+        ASSERT_EQ(got, expected) << "at " << at;
+        ASSERT_TRUE(std::equal(chunk.begin(), chunk.begin() + got, data.begin() + at)) << "at " << at;
+        ASSERT_EQ(in.Position(), at + got);
+    }
+    fs::remove(path);
+}
+
+TEST(FileStreamTest, ReadWriteModeSeesItsOwnWrites)
+{
+    const fs::path path = TempPath("rw.bin");
+    {
+        TFileStream out(path.string(), TFileStream::Mode::Create);
+        const char text[] = "abcdefgh";
+        out.WriteBuffer(text, 8);
+    }
+    TFileStream s(path.string(), TFileStream::Mode::OpenReadWrite);
+    char two[2];
+    s.ReadBuffer(two, 2);
+    s.WriteBuffer("XY", 2);  // after a buffered read, the write lands at the logical position
+    s.SetPosition(0);
+    char all[8];
+    s.ReadBuffer(all, 8);
+    EXPECT_EQ(std::string(all, 8), "abXYefgh");
+    fs::remove(path);
+}
+
+TEST(ByteReaderTest, BoundedReadsNeverRunPastTheEnd)
+{
+    const uint8_t bytes[] = {0xFF, 0xFE, 0x01, 0x02, 0x03};
+    TByteReader r(bytes);
+    EXPECT_EQ(r.S16LE(), -257);
+    EXPECT_EQ(r.U16BE(), 0x0102);
+    EXPECT_THROW(r.U16LE(), EReadError);
+    EXPECT_EQ(r.Position(), 4u);  // a failed read consumes nothing
+    EXPECT_EQ(r.U8(), 3);
+    EXPECT_THROW(r.Skip(1), EReadError);
+    EXPECT_THROW(r.Seek(6), EReadError);
+    r.Seek(1);
+    EXPECT_EQ(r.BytesUpTo(100).size(), 4u);
+}
+
+TEST(StrToIntTest, AcceptsDecimalNumbersAndReportsTheText)
+{
+    EXPECT_EQ(StrToInt("42"), 42);
+    EXPECT_EQ(StrToInt("-7"), -7);
+    EXPECT_EQ(StrToInt("+5"), 5);
+    for (const char* bad : {"", "P", "4x", " 4", "+-3", "99999999999"}) {
+        try {
+            StrToInt(bad);
+            FAIL() << bad;
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(e.Message(), std::string("'") + bad + "' is not a valid integer value");
+        }
+    }
+}
+
+}  // namespace
