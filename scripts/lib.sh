@@ -9,6 +9,7 @@ KAVREL_PACKAGES=(
   clang libclang-rt-14-dev                          # libFuzzer and the fuzz targets
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libpng-dev                    # JPEG pictures and PNG-encoded icons
+  libjpeg-turbo-progs                               # djpeg, the reference for the JPEG tests
   qt6-base-dev qt6-base-dev-tools libgl-dev         # the application
   qt6-translations-l10n                             # Chinese texts in Qt's own dialogs
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev     # screen capture

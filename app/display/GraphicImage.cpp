@@ -1,10 +1,14 @@
 #include "app/display/GraphicImage.h"
 
+#include "app/display/ImageConversion.h"
+#include "app/display/MetafileRendering.h"
 #include "framework/Bitmap.h"
 #include "framework/Exception.h"
-#include "framework/PixelConversion.h"
+#include "framework/Icon.h"
+#include "framework/Metafile.h"
 
-#include <QtEndian>
+#include <cstdint>
+#include <string>
 
 namespace {
 
@@ -18,31 +22,22 @@ constexpr uint64_t kMaxDisplayBytes = uint64_t { 1 } << 30;
         + std::to_string(bitmap.Height()) + " pixels");
 }
 
-QImage BitmapToImage(const TBitmap& bitmap)
-{
-    if (bitmap.Empty())
-        return {};
-    if (uint64_t(bitmap.Width()) * uint64_t(bitmap.Height()) * 4 > kMaxDisplayBytes)
-        RefuseDisplay(bitmap);
-    QImage image(bitmap.Width(), bitmap.Height(), QImage::Format_RGB32);
-    if (image.isNull())
-        RefuseDisplay(bitmap);
-    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "blue, green, red, alpha bytes are Format_RGB32 words");
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        uint8_t* row = image.scanLine(y);
-        RowToBgra(bitmap, y, row);
-        // Format_RGB32 wants 0xFF in the fourth byte.
-        for (int x = 0; x < bitmap.Width(); ++x)
-            row[4 * x + 3] = 0xFF;
-    }
-    return image;
-}
-
-} // namespace
+}  // namespace
 
 QImage GraphicToImage(const TGraphic& graphic)
 {
-    if (const TBitmap* bitmap = graphic.DisplayBitmap())
-        return BitmapToImage(*bitmap);
-    return {};
+    if (const auto* metafile = dynamic_cast<const TMetafile*>(&graphic))
+        return metafile->Empty() ? QImage() : RenderMetafile(*metafile);
+
+    const TBitmap* bitmap = graphic.DisplayBitmap();
+    if (!bitmap || bitmap->Empty())
+        return {};
+    if (uint64_t(bitmap->Width()) * uint64_t(bitmap->Height()) * 4 > kMaxDisplayBytes)
+        RefuseDisplay(*bitmap);
+    QImage image = BitmapToQImage(*bitmap);
+    if (image.isNull())
+        RefuseDisplay(*bitmap);
+    if (image.hasAlphaChannel() && !dynamic_cast<const TIcon*>(&graphic))
+        image.convertTo(QImage::Format_RGB32);
+    return image;
 }

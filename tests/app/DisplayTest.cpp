@@ -4,6 +4,8 @@
 #include "framework/Bitmap.h"
 #include "framework/Exception.h"
 #include "framework/Palette.h"
+#include "framework/Picture.h"
+#include "tests/support/TestData.h"
 
 #include <QTest>
 
@@ -126,11 +128,38 @@ private slots:
         TBitmap empty;
         QVERIFY(GraphicToImage(empty).isNull());
 
-        // 35 MB as a 1-bit picture, but over a gigabyte at four bytes a pixel: refused before allocating.
+        // 35 MB as a 1-bit picture, but over a gigabyte at four bytes a pixel: the display copy is refused
+        // before anything is allocated, even where the bitmap cap lets such a picture exist.
+        const uint64_t cap = TBitmap::MaxImageBytes();
+        TBitmap::SetMaxImageBytes(uint64_t { 4 } << 30);
+        auto restore = qScopeGuard([cap] { TBitmap::SetMaxImageBytes(cap); });
         TBitmap huge;
         huge.SetPixelFormat(pf1bit);
         huge.SetSize(20000, 14000);
         QVERIFY_THROWS_EXCEPTION(EOutOfResources, GraphicToImage(huge));
+    }
+
+    void iconsKeepTransparencyMetafilesArePlayed()
+    {
+        const auto dir = TestDataDir();
+        if (!dir)
+            QSKIP("shared test data not found (set KAVREL_TESTDATA)");
+        TPicture icon;
+        icon.LoadFromFile((*dir / "ico" / "python.ico").string());
+        const QImage iconImage = GraphicToImage(*icon.Graphic());
+        QCOMPARE(iconImage.size(), QSize(icon.Width(), icon.Height()));
+        QVERIFY(iconImage.hasAlphaChannel());
+        QCOMPARE(qAlpha(iconImage.pixel(0, 0)), 0);  // the corner of a round logo is transparent
+
+        TPicture metafile;
+        metafile.LoadFromFile((*dir / "emf" / "drawing.emf").string());
+        const QImage played = GraphicToImage(*metafile.Graphic());
+        QCOMPARE(played.size(), QSize(metafile.Width(), metafile.Height()));
+        int drawn = 0;
+        for (int y = 0; y < played.height(); ++y)
+            for (int x = 0; x < played.width(); ++x)
+                drawn += played.pixel(x, y) != qRgb(255, 255, 255);
+        QVERIFY2(drawn > played.width(), "the metafile drew something onto its white background");
     }
 
     void conversionIsFastEnoughForCaptures()

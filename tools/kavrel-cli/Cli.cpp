@@ -5,9 +5,16 @@
 #include "framework/Bitmap.h"
 #include "framework/Exception.h"
 #include "framework/FrameworkFormats.h"
+#include "framework/Metafile.h"
 #include "framework/Picture.h"
 #include "framework/Stream.h"
 #include "tools/kavrel-cli/PamFile.h"
+
+#ifdef KAVREL_WITH_DISPLAY
+#include "app/display/ImageConversion.h"
+#include "app/display/MetafileRendering.h"
+#include "app/display/OffscreenGui.h"
+#endif
 
 #include <functional>
 
@@ -22,7 +29,8 @@ const char kUsage[] =
     "  info FILE...          print FILE: CLASS WIDTHxHEIGHT FORMAT palette=N for each file\n"
     "  convert IN OUT        read IN by its extension and write OUT by its extension:\n"
     "                        .bmp a Windows bitmap, .pam a PAM image, or any registered\n"
-    "                        format whose class writes (for example .tga)\n"
+    "                        format whose class writes (for example .tga); metafiles are\n"
+    "                        rendered at their own size on white\n"
     "  --help                show this text\n";
 
 class UsageError : public Exception {
@@ -79,6 +87,17 @@ void WriteOutput(const std::string& target, const std::function<void(TStream&)>&
     });
 }
 
+TBitmap RenderMetafileForCli(const TMetafile& metafile)
+{
+#ifdef KAVREL_WITH_DISPLAY
+    EnsureOffscreenGuiApplication();
+    return QImageToBitmap(RenderMetafile(metafile));
+#else
+    (void)metafile;
+    throw Exception("Cannot render metafiles: kavrel-cli was built without Qt (KAVREL_BUILD_APP=OFF)");
+#endif
+}
+
 int Convert(const std::vector<std::string>& args)
 {
     if (args.size() != 2)
@@ -86,6 +105,11 @@ int Convert(const std::vector<std::string>& args)
     TPicture picture;
     picture.LoadFromFile(args[0]);
     const TBitmap* bitmap = picture.Graphic()->DisplayBitmap();
+    TBitmap rendered;
+    if (const auto* metafile = dynamic_cast<const TMetafile*>(picture.Graphic())) {
+        rendered = RenderMetafileForCli(*metafile);
+        bitmap = &rendered;
+    }
     if (!bitmap)
         throw Exception("No raster image in " + args[0]);
     if (bitmap->Empty())
