@@ -2,7 +2,7 @@
 
 #include "app/display/GraphicImage.h"
 #include "app/qeHyperLink.h"
-#include "framework/Picture.h"
+#include "framework/JPEGImage.h"
 #include "framework/Stream.h"
 #include "ui_about.h"
 
@@ -45,13 +45,10 @@ void TLogoImage::Decode()
         return;
     const QByteArray bytes = file.readAll();
     TMemoryStream stream(bytes.constData(), static_cast<size_t>(bytes.size()));
-    const TGraphicClass* jpegClass = TPicture::Formats().FindExt("jpg");
-    if (!jpegClass || !jpegClass->create)
-        return;
+    TJPEGImage jpeg;
     try {
-        const std::unique_ptr<TGraphic> jpeg = jpegClass->create();
-        jpeg->LoadStream(stream);
-        logo_ = GraphicToImage(*jpeg);
+        jpeg.LoadStream(stream);
+        logo_ = GraphicToImage(jpeg);
     } catch (const std::exception&) {
         // The logo is ours and decodes; should it ever not, the box shows without it.
         logo_ = QImage();
