@@ -16,7 +16,7 @@ void PrepareFuzzing()
     static const bool prepared = [] {
         RegisterFrameworkFormats();
         RegisterGraphicFormats();
-        TBitmap::SetMaxImageBytes(64u << 20);
+        TBitmap::SetMaxImageBytes(16u << 20);  // enough for every real sample, and fast to fill
         return true;
     }();
     (void)prepared;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -76,6 +77,38 @@ TEST(RegistrationTest, EntriesFollowTheFixedOrderWithTheirDescriptionsAndClasses
     EXPECT_EQ(TPicture::Formats().FindExt("DIB"), &TBitmap::StaticClass());
     EXPECT_EQ(TPicture::Formats().FindExt("rle"), &TBitmap::StaticClass());
     EXPECT_EQ(TPicture::Formats().FindExt("Bmp"), &TBitmap::StaticClass());
+}
+
+TEST(RegistrationTest, EveryEntryIsThere)
+{
+    EnsureFormatsRegistered();
+    ASSERT_EQ(TPicture::Formats().Entries().size(), std::size(kRegistryOrder));
+    EXPECT_EQ(TPicture::Formats().FindExt("TIF")->name, std::string("TTIFFGraphic"));
+    EXPECT_EQ(TPicture::Formats().FindExt("bw")->name, std::string("TSGIGraphic"));
+}
+
+// The open dialog lists every class derived from the bitmap class, newest first, after an entry
+// for all of them; the JPEG, icon and metafile classes are not bitmaps.
+TEST(RegistrationTest, OpenDialogFilterAndDefaultExtension)
+{
+    EnsureFormatsRegistered();
+    std::string descriptions, patterns;
+    for (auto it = std::rbegin(kRegistryOrder); it != std::rend(kRegistryOrder); ++it) {
+        const std::string ext = it->extension;
+        if (ext == "jpeg" || ext == "jpg" || ext == "ico" || ext == "emf" || ext == "wmf")
+            continue;
+        descriptions += (descriptions.empty() ? "" : "|") + std::string(it->description) + " (*." + ext + ")|*." + ext;
+        patterns += (patterns.empty() ? "" : ";") + ("*." + ext);
+    }
+    const std::string filter = GraphicFilter(TPicture::Formats(), TBitmap::StaticClass());
+    EXPECT_EQ(filter, "全部 (" + patterns + ")|" + patterns + "|" + descriptions);
+    EXPECT_EQ(filter.rfind("全部 (*.bw;*.cel;*.cut;*.dib;*.gif;", 0), 0u);
+    EXPECT_NE(filter.find(";*.win;*.bmp)|*.bw;"), std::string::npos);
+    EXPECT_EQ(std::count(patterns.begin(), patterns.end(), ';'), 28);
+    EXPECT_NE(filter.find("|SGI black/white images (*.bw)|*.bw|Autodesk images (*.cel)|*.cel|"), std::string::npos);
+    const std::string last = "|位图 (*.bmp)|*.bmp";
+    EXPECT_EQ(filter.substr(filter.size() - last.size()), last);
+    EXPECT_EQ(GraphicExtension(TPicture::Formats(), TBitmap::StaticClass()), "dib");
 }
 
 TEST(RegistrationTest, ShutDownLeavesOnlyThePlainBitmapEntries)
