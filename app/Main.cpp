@@ -1,13 +1,14 @@
 #include "app/Main.h"
 
 #include "app/Application.h"
-#include "app/CaptureSource.h"
 #include "app/Childwin.h"
 #include "app/ErrorBox.h"
 #include "app/ImageControl.h"
 #include "app/ScrollBox.h"
 #include "app/WindowLayout.h"
 #include "app/about.h"
+#include "capture/CaptureOverlayForms.h"
+#include "capture/OxaCapture.h"
 #include "framework/Bitmap.h"
 #include "framework/Picture.h"
 #include "ui_Main.h"
@@ -70,6 +71,8 @@ TMainForm::TMainForm(QWidget* parent)
     SetUpToolBar();
     SetUpStatusBar();
     BindCommands();
+    screenCapture_ = CreateScreenCapture();
+    OxaScreenCapture1 = screenCapture_.get();
 
     // Mouse movement over the empty workspace reaches the frame; the image windows keep their own.
     Workspace()->viewport()->setMouseTracking(true);

@@ -11,6 +11,7 @@ class QMdiArea;
 class TAboutBox;
 class TBitmap;
 class TMDIChild;
+class TOxaScreenCapture;
 
 namespace Ui {
 class MainForm;
@@ -34,11 +35,14 @@ public:
     TMDIChild* ActiveImageWindow() const;
     QMdiArea* Workspace() const;
 
-    // Start-up wiring: the About box the Help command shows, and the capture component.
+    // Start-up wiring: the About box the Help command shows.
     void SetAboutBox(TAboutBox* aboutBox) { aboutBox_ = aboutBox; }
     TAboutBox* AboutBox() const { return aboutBox_; }
-    // The capture component the four capture commands use (not owned). Null: captures yield nothing.
+    // The capture component the four capture commands use: the frame's own, ScreenCapture(), unless
+    // pointed elsewhere (tests point it at a scripted one). Null: captures yield nothing.
     ICaptureSource* OxaScreenCapture1 = nullptr;
+    // The frame's capture component on the X display, owned for the frame's lifetime.
+    TOxaScreenCapture& ScreenCapture() const { return *screenCapture_; }
 
     // The glyphs of the menu and the toolbar.
     const TImageList ImageList1 {};
@@ -85,6 +89,7 @@ private:
     void PlaceOuterFrame();
 
     std::unique_ptr<Ui::MainForm> ui_;
+    std::unique_ptr<TOxaScreenCapture> screenCapture_;
     TAboutBox* aboutBox_ = nullptr;
     QLabel* creditPanel_ = nullptr;
     QLabel* addressPanel_ = nullptr;

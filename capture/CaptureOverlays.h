@@ -6,6 +6,8 @@ class TBitmap;
 
 // The modal result with which an overlay reports a pick; any other result is a cancel.
 constexpr int mrOk = 1;
+// The result of an overlay closed from outside, for instance by the window manager.
+constexpr int mrCancel = 2;
 
 // The object picking overlay (TCaptureObjectForm) as the capture component uses it.
 class IObjectOverlay {

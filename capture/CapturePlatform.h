@@ -83,3 +83,40 @@ public:
     // Blocks the calling thread; 0 or less returns at once.
     virtual void Sleep(int milliseconds) = 0;
 };
+
+// Gives a device context back exactly once: explicitly on the normal path, so that a failure of the
+// release itself is seen, or on destruction when a failure passes through.
+class DeviceContextLease {
+public:
+    DeviceContextLease(ICapturePlatform& platform, HWND window, HDC dc) : platform_(platform), window_(window), dc_(dc)
+    {
+    }
+    DeviceContextLease(const DeviceContextLease&) = delete;
+    DeviceContextLease& operator=(const DeviceContextLease&) = delete;
+    ~DeviceContextLease()
+    {
+        if (held_) {
+            try {
+                platform_.ReleaseDC(window_, dc_);
+            } catch (...) {
+                // The failure already on its way matters more than one from the release.
+            }
+        }
+    }
+    HDC Get() const { return dc_; }
+    void Release()
+    {
+        held_ = false;
+        platform_.ReleaseDC(window_, dc_);
+    }
+
+private:
+    ICapturePlatform& platform_;
+    HWND window_;
+    HDC dc_;
+    bool held_ = true;
+};
+
+// The palette step of a capture: on a palette display, gives the bitmap a palette made of the system
+// palette's entries (when there is at least one); nothing on other displays.
+void ApplySystemPalette(ICapturePlatform& platform, HDC dc, TBitmap& bitmap);

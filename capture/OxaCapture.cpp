@@ -2,43 +2,6 @@
 
 #include "framework/Exception.h"
 
-namespace {
-
-// Gives a device context back exactly once: explicitly on the normal path, so that a failure of the
-// release itself is seen, or on destruction when a failure passes through.
-class DeviceContextLease {
-public:
-    DeviceContextLease(ICapturePlatform& platform, HWND window, HDC dc) : platform_(platform), window_(window), dc_(dc)
-    {
-    }
-    DeviceContextLease(const DeviceContextLease&) = delete;
-    DeviceContextLease& operator=(const DeviceContextLease&) = delete;
-    ~DeviceContextLease()
-    {
-        if (held_) {
-            try {
-                platform_.ReleaseDC(window_, dc_);
-            } catch (...) {
-                // The failure already on its way matters more than one from the release.
-            }
-        }
-    }
-    HDC Get() const { return dc_; }
-    void Release()
-    {
-        held_ = false;
-        platform_.ReleaseDC(window_, dc_);
-    }
-
-private:
-    ICapturePlatform& platform_;
-    HWND window_;
-    HDC dc_;
-    bool held_ = true;
-};
-
-}  // namespace
-
 TOxaScreenCapture::TOxaScreenCapture(ICapturePlatform& platform, ICaptureOverlays* overlays)
     : bitmap_(std::make_unique<TBitmap>()), platform_(platform), overlays_(overlays)
 {
@@ -66,14 +29,7 @@ void TOxaScreenCapture::WaitStep()
 
 void TOxaScreenCapture::PaletteStep(HDC dc)
 {
-    if (!platform_.IsPaletteDevice(dc))
-        return;
-    auto logPalette = std::make_unique<TLogPalette>();
-    logPalette->palVersion = kPaletteVersion;
-    logPalette->palNumEntries =
-        static_cast<uint16_t>(platform_.GetSystemPaletteEntries(dc, 0, 256, logPalette->palPalEntry));
-    if (logPalette->palNumEntries != 0)
-        bitmap_->SetPalette(CreatePalette(*logPalette));
+    ApplySystemPalette(platform_, dc, *bitmap_);
 }
 
 void TOxaScreenCapture::SizeStep(const TRect& rect)

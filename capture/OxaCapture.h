@@ -2,6 +2,7 @@
 
 #include "capture/CaptureOverlays.h"
 #include "capture/CapturePlatform.h"
+#include "capture/CaptureSource.h"
 #include "framework/Bitmap.h"
 
 #include <functional>
@@ -16,11 +17,11 @@ using TNotifyEvent = std::function<void(TOxaScreenCapture& sender)>;
 // optionally minimises the application, waits Delay milliseconds, reads the screen into the working
 // bitmap, returns a copy of it (which the caller owns), optionally puts it on the clipboard and fires
 // OnCapture; the application is restored on every path, also when a failure passes through.
-class TOxaScreenCapture {
+class TOxaScreenCapture : public ICaptureSource {
 public:
     // The platform (and the overlays, when given) must outlive the component.
     explicit TOxaScreenCapture(ICapturePlatform& platform, ICaptureOverlays* overlays = nullptr);
-    ~TOxaScreenCapture();
+    ~TOxaScreenCapture() override;
     TOxaScreenCapture(const TOxaScreenCapture&) = delete;
     TOxaScreenCapture& operator=(const TOxaScreenCapture&) = delete;
 
@@ -44,13 +45,13 @@ public:
     void SetOverlays(ICaptureOverlays* overlays) { overlays_ = overlays; }
 
     // The whole desktop. Never null.
-    std::unique_ptr<TBitmap> CaptureDesktop();
+    std::unique_ptr<TBitmap> CaptureDesktop() override;
     // The foreground window, frame and title bar included. Never null.
-    std::unique_ptr<TBitmap> CaptureActiveWindow();
+    std::unique_ptr<TBitmap> CaptureActiveWindow() override;
     // The window or control under the mouse after the object overlay; null when the overlay was cancelled.
-    std::unique_ptr<TBitmap> CaptureObject();
+    std::unique_ptr<TBitmap> CaptureObject() override;
     // The rectangle chosen on the area overlay; null when the overlay was cancelled.
-    std::unique_ptr<TBitmap> CaptureArea();
+    std::unique_ptr<TBitmap> CaptureArea() override;
 
     // Places the working bitmap on the clipboard.
     void CopyToClipboard();

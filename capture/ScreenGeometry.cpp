@@ -16,6 +16,15 @@ TPoint DevicePointFromLogical(double x, double y, double ratio)
     return {RoundToInt(x * ratio), RoundToInt(y * ratio)};
 }
 
+TPoint DevicePointOfEvent(double x, double y, double ratio, TPoint pointer)
+{
+    const TPoint coarse = DevicePointFromLogical(x, y, ratio);
+    const double half = ratio / 2;
+    if (std::abs(pointer.X - x * ratio) <= half && std::abs(pointer.Y - y * ratio) <= half)
+        return pointer;
+    return coarse;
+}
+
 TRect DeviceRectFromLogical(const TRect& logical, double ratio)
 {
     return {RoundToInt(logical.Left * ratio), RoundToInt(logical.Top * ratio), RoundToInt(logical.Right * ratio),

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CaptureSource.h"
+#include "capture/CaptureSource.h"
 
 #include <QString>
 #include <functional>

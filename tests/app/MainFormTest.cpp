@@ -96,6 +96,8 @@ private slots:
     void commandStatesFollowWindows()
     {
         TMainForm form;
+        FakeCaptureSource source; // returns none
+        form.OxaScreenCapture1 = &source;
         form.show();
         RunEventLoop();
         QTest::qWait(0);

@@ -30,6 +30,19 @@ TEST(ScreenGeometry, LogicalAndDeviceCoordinates)
     EXPECT_EQ(DeviceRectFromLogical({3, 4, 5, 6}, 1), (TRect{3, 4, 5, 6}));
 }
 
+TEST(ScreenGeometry, EventPositionsRoundedToLogicalPixels)
+{
+    // Device pixels 319 and 320 both arrive as logical 160 at a ratio of 2: the pointer tells them apart.
+    EXPECT_EQ(DevicePointOfEvent(160, 122, 2, {319, 244}), (TPoint{319, 244}));
+    EXPECT_EQ(DevicePointOfEvent(160, 122, 2, {320, 245}), (TPoint{320, 245}));
+    // The pointer has moved on since the event: the event's own position counts.
+    EXPECT_EQ(DevicePointOfEvent(160, 122, 2, {330, 244}), (TPoint{320, 244}));
+    EXPECT_EQ(DevicePointOfEvent(160, 122, 2, {320, 250}), (TPoint{320, 244}));
+    EXPECT_EQ(DevicePointOfEvent(10, 10, 1.5, {16, 14}), (TPoint{15, 15}));
+    EXPECT_EQ(DevicePointOfEvent(10, 10, 3, {29, 31}), (TPoint{29, 31}));
+    EXPECT_EQ(DevicePointOfEvent(10, 10, 3, {32, 30}), (TPoint{30, 30}));
+}
+
 class HiDpi : public testing::Test {
 protected:
     void SetUp() override

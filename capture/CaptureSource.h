@@ -4,9 +4,9 @@
 
 #include <memory>
 
-// The frame's view of its capture component: the four capture operations, each returning a new bitmap
-// that the caller owns, or none when the user cancelled an overlay. The capture component implements
-// it; while the frame has none, every capture yields none.
+// The four capture operations as the frame uses them, each returning a new bitmap that the caller owns,
+// or none when the user cancelled an overlay. The capture component implements it; tests give the frame
+// a scripted one.
 class ICaptureSource {
 public:
     virtual ~ICaptureSource() = default;
