@@ -52,14 +52,12 @@ void TCaptureRectForm::FormDestroy()
 
 void TCaptureRectForm::mousePressEvent(QMouseEvent* event)
 {
-    const TPoint point = DevicePoint(*event);
-    Guarded([&] { FormMouseDown(point); });
+    Guarded([&] { FormMouseDown(DevicePoint(*event)); });
 }
 
 void TCaptureRectForm::mouseMoveEvent(QMouseEvent* event)
 {
-    const TPoint point = DevicePoint(*event);
-    Guarded([&] { FormMouseMove(event->buttons(), point); });
+    Guarded([&] { FormMouseMove(event->buttons(), DevicePoint(*event)); });
 }
 
 void TCaptureRectForm::mouseReleaseEvent(QMouseEvent* event)

@@ -315,4 +315,33 @@ TEST_F(CaptureRectFormTest, FailedScreenCopyReleasesTheContextAndFails)
     EXPECT_EQ(platform.log.back(), "ReleaseDC(0, 101)");
 }
 
+// A failure inside an event handler never passes through Qt: it ends the modal display and comes out of
+// the display's call, with the window hidden.
+class FailingOverlay : public ScreenOverlay {
+public:
+    explicit FailingOverlay(ICapturePlatform& platform) : ScreenOverlay(platform, nullptr) {}
+    void Fail()
+    {
+        Guarded([] { throw Exception("handler failed"); });
+    }
+    int Show() { return RunModal(); }
+};
+
+TEST(ScreenOverlay, HandlerFailureEndsTheModalDisplayAndIsRaisedThere)
+{
+    FakeCapturePlatform platform;
+    FailingOverlay overlay(platform);
+    WhenRunning([&] { overlay.Fail(); });
+    try {
+        overlay.Show();
+        ADD_FAILURE() << "no failure came out";
+    } catch (const Exception& failure) {
+        EXPECT_STREQ(failure.what(), "handler failed");
+    }
+    EXPECT_FALSE(overlay.isVisible());
+    // The next display starts clean.
+    WhenRunning([&] { overlay.SetModalResult(mrOk); });
+    EXPECT_EQ(overlay.Show(), mrOk);
+}
+
 }  // namespace
