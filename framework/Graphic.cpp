@@ -1,5 +1,7 @@
 #include "framework/Graphic.h"
 
+#include "framework/AtomicFile.h"
+#include "framework/Exception.h"
 #include "framework/Stream.h"
 
 const TGraphicClass& TGraphic::StaticClass()
@@ -16,6 +18,12 @@ void TGraphic::LoadFile(const std::string& fileName)
 
 void TGraphic::SaveToFile(const std::string& fileName)
 {
-    TFileStream stream(fileName, TFileStream::Mode::Create);
-    SaveStream(stream);
+    if (Empty())
+        return;
+    WriteFileAtomically(fileName, [this](TStream& stream) {
+        SaveStream(stream);
+        // A picture is never replaced by an empty file.
+        if (stream.Size() == 0)
+            throw EWriteError();
+    });
 }
