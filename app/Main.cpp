@@ -5,6 +5,7 @@
 #include "app/Childwin.h"
 #include "app/ErrorBox.h"
 #include "app/ImageControl.h"
+#include "app/PictureDialog.h"
 #include "app/ScrollBox.h"
 #include "app/WindowLayout.h"
 #include "app/about.h"
@@ -16,7 +17,6 @@
 #include <QActionGroup>
 #include <QDesktopServices>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMdiArea>
@@ -43,17 +43,6 @@ const char* const kSaveFilter
       "Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf|"
       "All (*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf";
 
-// "description|pattern|..." as Qt's name filters: Qt reads the patterns from the parentheses of the
-// description and wants them separated by blanks.
-QStringList QtNameFilters(const QString& filter)
-{
-    QStringList result;
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-        result.append(QString(parts[i]).replace(QLatin1Char(';'), QLatin1Char(' ')));
-    return result;
-}
-
 std::string LocalFileName(const QString& name)
 {
     return QFile::encodeName(name).toStdString();
@@ -63,9 +52,15 @@ std::string LocalFileName(const QString& name)
 
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent)
+    , OpenPictureDialog(new TOpenPictureDialog(this))
+    , SavePictureDialog1(new TSavePictureDialog(this))
     , ui_(std::make_unique<Ui::MainForm>())
 {
     ui_->setupUi(this);
+    OpenPictureDialog->setObjectName(QStringLiteral("OpenPictureDialog"));
+    SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
+    SavePictureDialog1->Filter = QString::fromUtf8(kSaveFilter);
+    SavePictureDialog1->DefaultExt = QStringLiteral("bmp");
     ui_->ActionList1->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
     SetUpToolBar();
     SetUpStatusBar();
@@ -154,8 +149,9 @@ void TMainForm::BindCommands()
 
 void TMainForm::FormCreate()
 {
-    openFilter_ = QString::fromStdString(GraphicFilter(TPicture::Formats(), TBitmap::StaticClass()));
-    openDefaultExtension_ = QString::fromStdString(GraphicExtension(TPicture::Formats(), TBitmap::StaticClass()));
+    OpenPictureDialog->Filter = QString::fromStdString(GraphicFilter(TPicture::Formats(), TBitmap::StaticClass()));
+    OpenPictureDialog->DefaultExt
+        = QString::fromStdString(GraphicExtension(TPicture::Formats(), TBitmap::StaticClass()));
     UpdateCommandStates();
 }
 
@@ -261,32 +257,17 @@ TMDIChild* TMainForm::CreateImageWindow(const QString& title)
 
 void TMainForm::FileOpen1Execute(QObject*)
 {
-    QFileDialog dialog(this);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::ReadOnly, false);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(QtNameFilters(openFilter_));
-    dialog.setDefaultSuffix(openDefaultExtension_);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        CreateImageWindow(dialog.selectedFiles().first());
+    if (OpenPictureDialog->Execute())
+        CreateImageWindow(OpenPictureDialog->FileName);
     UpdateCommandStates();
 }
 
 void TMainForm::FileSave1Execute(QObject*)
 {
-    QFileDialog dialog(this);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters(QtNameFilters(QString::fromUtf8(kSaveFilter)));
-    dialog.setDefaultSuffix(QStringLiteral("bmp"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (!SavePictureDialog1->Execute())
         return;
-    TMDIChild* child = ActiveImageWindow();
-    if (!child)
-        return;
-    TPicture picture = child->Image->Picture();
-    picture.SaveToFile(LocalFileName(dialog.selectedFiles().first()));
+    if (TMDIChild* child = ActiveImageWindow())
+        child->Image->Picture().SaveToFile(LocalFileName(SavePictureDialog1->FileName));
 }
 
 void TMainForm::FileExit1Execute(QObject*)

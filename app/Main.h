@@ -11,6 +11,8 @@ class QMdiArea;
 class TAboutBox;
 class TBitmap;
 class TMDIChild;
+class TOpenPictureDialog;
+class TSavePictureDialog;
 
 namespace Ui {
 class MainForm;
@@ -43,9 +45,9 @@ public:
     // The glyphs of the menu and the toolbar.
     const TImageList ImageList1 {};
 
-    // The open dialog's settings, built from the format registry by FormCreate.
-    const QString& OpenFilter() const { return openFilter_; }
-    const QString& OpenDefaultExtension() const { return openDefaultExtension_; }
+    // The picture dialogs; FormCreate builds the open dialog's filter from the format registry.
+    TOpenPictureDialog* OpenPictureDialog;
+    TSavePictureDialog* SavePictureDialog1;
 
     // Command handlers.
     void FileOpen1Execute(QObject* sender);
@@ -89,8 +91,6 @@ private:
     QLabel* creditPanel_ = nullptr;
     QLabel* addressPanel_ = nullptr;
     QList<QAction*> windowListItems_;
-    QString openFilter_;
-    QString openDefaultExtension_;
     int placedWindows_ = 0;
     bool outerPlaced_ = false;
     bool placementClosed_ = false;

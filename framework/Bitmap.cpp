@@ -299,15 +299,9 @@ void TBitmap::SaveStream(TStream& stream)
     WriteWindowsBitmap(stream, *this);
 }
 
-void TBitmap::SaveToFile(const std::string& fileName)
+void TBitmap::SaveToFileAsBitmap(const std::string& fileName) const
 {
     if (Empty())
         return;
-    WriteFileAtomically(fileName, [this](TStream& stream) {
-        SaveStream(stream);
-        if (stream.Size() == 0)
-            WriteWindowsBitmap(stream, *this);
-        if (stream.Size() == 0)
-            throw EWriteError();
-    });
+    WriteFileAtomically(fileName, [this](TStream& stream) { WriteWindowsBitmap(stream, *this); });
 }

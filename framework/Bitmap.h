@@ -39,10 +39,10 @@ public:
     // The Windows bitmap file format.
     void LoadStream(TStream& stream) override;
     void SaveStream(TStream& stream) override;
-    // Saves in the class's own format, as every graphic does. A class derived from TBitmap whose
-    // SaveStream writes nothing (readers of formats that are not written: TIFF, PCX, Photo-CD) is
-    // saved as what it also is, a Windows bitmap, rather than as an empty file.
-    void SaveToFile(const std::string& fileName) override;
+    // Saves the picture as a Windows bitmap file whatever its class, in the way SaveToFile saves.
+    // For readers of formats that are not written (TIFF, PCX, Photo-CD): their pictures are saved as
+    // what they also are, bitmaps.
+    void SaveToFileAsBitmap(const std::string& fileName) const;
 
     const TBitmap* DisplayBitmap() const override { return this; }
 

@@ -41,8 +41,8 @@ public:
     // Opens the file for shared reading and loads it.
     virtual void LoadFile(const std::string& fileName);
     // Saves into the file through a temporary file beside it (framework/AtomicFile.h), so a failure
-    // leaves an existing file as it was. An empty graphic writes nothing and creates no file; one whose
-    // SaveStream wrote nothing fails with EWriteError. Classes whose output depends on the name
+    // leaves an existing file as it was. When the graphic is empty or SaveStream writes nothing, no
+    // file is made and an existing one is left alone. Classes whose output depends on the name
     // override this.
     virtual void SaveToFile(const std::string& fileName);
 

@@ -4,8 +4,10 @@
 #include "codecs/PCDGraphic.h"
 #include "codecs/PCXGraphic.h"
 #include "codecs/TIFFGraphic.h"
+#include "codecs/TargaGraphic.h"
 #include "framework/AtomicFile.h"
 #include "framework/Bitmap.h"
+#include "framework/DialogHooks.h"
 #include "framework/Exception.h"
 #include "framework/Picture.h"
 #include "framework/Stream.h"
@@ -36,7 +38,7 @@ public:
 };
 KAVREL_DEFINE_GRAPHIC_CLASS(TFailingGraphic, TBitmap)
 
-// A graphic that is not a bitmap and whose writer writes nothing.
+// A graphic whose writer writes nothing.
 class TSilentGraphic : public TGraphic {
     KAVREL_DECLARE_GRAPHIC_CLASS(TSilentGraphic)
 public:
@@ -202,17 +204,35 @@ TEST_F(SaveToFileTest, ReadOnlyFilesAndFoldersCannotBeCreated)
     EXPECT_EQ(FilesInFolder(), 2u);
 }
 
-TEST_F(SaveToFileTest, EmptyPicturesCreateNothingAndSilentWritersFail)
+TEST_F(SaveToFileTest, NothingWrittenMeansNoFile)
 {
     TBitmap empty;
     empty.SaveToFile(Path("empty.bmp"));
     EXPECT_FALSE(fs::exists(Path("empty.bmp")));
+    TPicture nothing;
+    nothing.SaveToFile(Path("nothing.bmp"));
+    EXPECT_FALSE(fs::exists(Path("nothing.bmp")));
 
+    // A writer that writes nothing leaves the old file alone, and a new name gets no empty file.
     const std::string target = WriteOld("silent.bmp");
     TSilentGraphic silent;
-    EXPECT_THROW(silent.SaveToFile(target), EWriteError);
+    silent.SaveToFile(target);
     EXPECT_EQ(Contents(target), "the old picture");
-    EXPECT_EQ(FilesInFolder(), 1u);
+    silent.SaveToFile(Path("silent-new.bmp"));
+    EXPECT_FALSE(fs::exists(Path("silent-new.bmp")));
+
+    // The Targa writer asks before it converts a 1-bit picture; refused, it writes nothing.
+    TTargaGraphic twoColours;
+    twoColours.SetPixelFormat(pf1bit);
+    twoColours.SetSize(8, 2);
+    const std::string targa = WriteOld("refused.tga");
+    SetWarningHandler([](const std::string&) { return false; });
+    twoColours.SaveToFile(targa);
+    SetWarningHandler(nullptr);
+    EXPECT_EQ(Contents(targa), "the old picture");
+    twoColours.SaveToFile(targa);  // accepted
+    EXPECT_EQ(Contents(targa)[2], 9) << "a run-length compressed, colour-mapped Targa";
+    EXPECT_EQ(FilesInFolder(), 2u);
 }
 
 TEST_F(SaveToFileTest, TargetsThatAreNotPlainFiles)
