@@ -52,11 +52,11 @@ std::string LocalFileName(const QString& name)
 
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent)
-    , OpenPictureDialog(new TOpenPictureDialog(this))
-    , SavePictureDialog1(new TSavePictureDialog(this))
     , ui_(std::make_unique<Ui::MainForm>())
 {
     ui_->setupUi(this);
+    OpenPictureDialog = new TOpenPictureDialog(this);
+    SavePictureDialog1 = new TSavePictureDialog(this);
     OpenPictureDialog->setObjectName(QStringLiteral("OpenPictureDialog"));
     SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
     SavePictureDialog1->Filter = QString::fromUtf8(kSaveFilter);

@@ -46,8 +46,8 @@ public:
     const TImageList ImageList1 {};
 
     // The picture dialogs; FormCreate builds the open dialog's filter from the format registry.
-    TOpenPictureDialog* OpenPictureDialog;
-    TSavePictureDialog* SavePictureDialog1;
+    TOpenPictureDialog* OpenPictureDialog = nullptr;
+    TSavePictureDialog* SavePictureDialog1 = nullptr;
 
     // Command handlers.
     void FileOpen1Execute(QObject* sender);
