@@ -61,8 +61,8 @@ public:
 class TPictureFileDialog : public QFileDialog {
     Q_OBJECT
 public:
-    TPictureFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QStringList& nameFilters,
-        const QString& defaultExt);
+    TPictureFileDialog(
+        QWidget* parent, QFileDialog::AcceptMode mode, const QStringList& nameFilters, const QString& defaultExt);
 
     TPicturePreview* Preview() const { return preview_; }
 

@@ -112,9 +112,8 @@ void TPreviewImage::paintEvent(QPaintEvent*)
     const qreal ratio = devicePixelRatioF();
     const QSize pixels = target.size() * ratio;
     if (scaled_.size() != pixels) {
-        scaled_ = QPixmap::fromImage(image_.size() == pixels
-                ? image_
-                : image_.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        scaled_ = QPixmap::fromImage(
+            image_.size() == pixels ? image_ : image_.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
         scaled_.setDevicePixelRatio(ratio);
     }
     painter.drawPixmap(target.topLeft(), scaled_);

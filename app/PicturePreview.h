@@ -101,7 +101,7 @@ private:
     QString fileName_;
     TPreviewPicture picture_;
     quint64 generation_ = 0;
-    bool reading_ = false;  // the current name is being read (or waits for the worker)
+    bool reading_ = false; // the current name is being read (or waits for the worker)
     bool workerBusy_ = false;
 };
 

@@ -14,6 +14,7 @@
 #include "framework/Picture.h"
 #include "framework/Stream.h"
 #include "tests/support/Permissions.h"
+#include "tests/support/TestData.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -85,7 +86,7 @@ TBitmap Capture(int width, int height)
 QByteArray TargaFile()
 {
     QByteArray bytes(18, '\0');
-    bytes[2] = 2;  // true colour, raw
+    bytes[2] = 2; // true colour, raw
     bytes[12] = 4; // width
     bytes[14] = 3; // height
     bytes[16] = 24;
@@ -111,15 +112,15 @@ QByteArray TiffFile()
     const int bitsOffset = 8 + 2 + entries * 12 + 4;
     const int pixelsOffset = bitsOffset + 6;
     word(entries);
-    entry(256, 3, 1, 3);             // width
-    entry(257, 3, 1, 2);             // height
-    entry(258, 3, 3, bitsOffset);    // 8, 8, 8 bits
-    entry(259, 3, 1, 1);             // no compression
-    entry(262, 3, 1, 2);             // RGB
-    entry(273, 4, 1, pixelsOffset);  // strip offset
-    entry(277, 3, 1, 3);             // samples per pixel
-    entry(278, 3, 1, 2);             // rows per strip
-    entry(279, 4, 1, 18);            // strip bytes
+    entry(256, 3, 1, 3); // width
+    entry(257, 3, 1, 2); // height
+    entry(258, 3, 3, bitsOffset); // 8, 8, 8 bits
+    entry(259, 3, 1, 1); // no compression
+    entry(262, 3, 1, 2); // RGB
+    entry(273, 4, 1, pixelsOffset); // strip offset
+    entry(277, 3, 1, 3); // samples per pixel
+    entry(278, 3, 1, 2); // rows per strip
+    entry(279, 4, 1, 18); // strip bytes
     dword(0);
     word(8), word(8), word(8);
     for (int i = 0; i < 18; ++i)
@@ -166,7 +167,6 @@ class OpenSaveTest : public QObject {
                  if (!filter.isEmpty())
                      ChooseFilter(modal, filter);
                  TypeAndAccept(modal, name);
-
              },
                 [&](QWidget* box) {
                     auto* message = qobject_cast<QMessageBox*>(box);
@@ -406,6 +406,26 @@ private slots:
                 QByteArray(reinterpret_cast<const char*>(shown->ScanLine(y)), shown->RowBytes()));
     }
 
+    void enhancedMetafileSavedUnderAWmfNameIsRendered()
+    {
+        const auto data = TestDataDir();
+        if (!data)
+            QSKIP("shared test data not found (set KAVREL_TESTDATA)");
+        const QString emf = QString::fromStdString((*data / "emf" / "drawing.emf").string());
+        if (!QFile::exists(emf))
+            QSKIP("no enhanced metafile among the shared samples");
+        QTemporaryDir dir;
+        TMainForm form;
+        form.show();
+        QCOMPARE(OpenTyped(form, emf), QString());
+        const QString asRead = QDir(dir.path()).filePath(QStringLiteral("copy.emf"));
+        QCOMPARE(SaveTyped(form, asRead), QString());
+        QCOMPARE(Contents(asRead), Contents(emf));
+        const QString windows = QDir(dir.path()).filePath(QStringLiteral("copy.WMF"));
+        QCOMPARE(SaveTyped(form, windows), QString());
+        QVERIFY(Contents(windows).startsWith(QByteArray("\xd7\xcd\xc6\x9a", 4))); // placeable header
+    }
+
     void failedWritesLeaveTheOldFile()
     {
         QTemporaryDir dir;
@@ -432,18 +452,15 @@ private slots:
         form.CreateImageWindow(QStringLiteral("Captured Desktop"))->Image->AssignGraphic(&capture);
         QVERIFY(QFile::setPermissions(old, QFile::ReadOwner | QFile::WriteOwner));
         QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::ExeOwner));
-        QCOMPARE(SaveTyped(form, old),
-            QString::fromStdString(ErrorBoxText("Cannot create file " + Local(old))));
+        QCOMPARE(SaveTyped(form, old), QString::fromStdString(ErrorBoxText("Cannot create file " + Local(old))));
         const QString fresh = folder.filePath(QStringLiteral("fresh.bmp"));
-        QCOMPARE(SaveTyped(form, fresh),
-            QString::fromStdString(ErrorBoxText("Cannot create file " + Local(fresh))));
+        QCOMPARE(SaveTyped(form, fresh), QString::fromStdString(ErrorBoxText("Cannot create file " + Local(fresh))));
         QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QCOMPARE(Contents(old), QByteArray("the old picture"));
         QVERIFY(!QFile::exists(fresh));
 
         QVERIFY(QFile::setPermissions(old, QFile::ReadOwner));
-        QCOMPARE(SaveTyped(form, old),
-            QString::fromStdString(ErrorBoxText("Cannot create file " + Local(old))));
+        QCOMPARE(SaveTyped(form, old), QString::fromStdString(ErrorBoxText("Cannot create file " + Local(old))));
         QCOMPARE(Contents(old), QByteArray("the old picture"));
         QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), QStringList { "old.bmp" });
     }

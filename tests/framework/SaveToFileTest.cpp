@@ -13,11 +13,10 @@
 #include "framework/Stream.h"
 #include "tests/support/Permissions.h"
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -42,8 +41,8 @@ KAVREL_DEFINE_GRAPHIC_CLASS(TFailingGraphic, TBitmap)
 class TSilentGraphic : public TGraphic {
     KAVREL_DECLARE_GRAPHIC_CLASS(TSilentGraphic)
 public:
-    void LoadStream(TStream&) override {}
-    void SaveStream(TStream&) override {}
+    void LoadStream(TStream&) override { }
+    void SaveStream(TStream&) override { }
     bool Empty() const override { return false; }
     int Width() const override { return 1; }
     int Height() const override { return 1; }
@@ -152,7 +151,7 @@ TEST_F(SaveToFileTest, AFullDiskLeavesTheOldFile)
     // The file size limit makes write() fail as a full disk does.
     const std::string target = WriteOld("big.bmp");
     TBitmap big = Gradient<TBitmap>(200, 200);
-    struct rlimit saved {};
+    struct rlimit saved { };
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit limited = saved;
@@ -230,7 +229,7 @@ TEST_F(SaveToFileTest, NothingWrittenMeansNoFile)
     twoColours.SaveToFile(targa);
     SetWarningHandler(nullptr);
     EXPECT_EQ(Contents(targa), "the old picture");
-    twoColours.SaveToFile(targa);  // accepted
+    twoColours.SaveToFile(targa); // accepted
     EXPECT_EQ(Contents(targa)[2], 9) << "a run-length compressed, colour-mapped Targa";
     EXPECT_EQ(FilesInFolder(), 2u);
 }
@@ -264,4 +263,4 @@ TEST_F(SaveToFileTest, TargetsThatAreNotPlainFiles)
     EXPECT_EQ(FilesInFolder(), 5u);
 }
 
-}  // namespace
+} // namespace
