@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -65,9 +66,22 @@ void TypeAndAccept(QWidget* modal, const QString& name)
     auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
     if (!edit || !buttons)
         qFatal("the file dialog has no name box or no buttons");
+    // A user types into the focused name box of the active dialog; without the focus the dialog
+    // copies the file selected in its list over the name while it is being typed.
+    dialog->activateWindow();
+    if (!QTest::qWaitForWindowActive(dialog))
+        qFatal("the file dialog did not become active");
+    edit->setFocus(Qt::OtherFocusReason);
+    // The completion list would pop up over the dialog while typing and could take keys meant for
+    // the name box; a user typing a whole name ends with the same text.
+    QCompleter* completer = edit->completer();
+    edit->setCompleter(nullptr);
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Delete);
     QTest::keyClicks(edit, name);
+    edit->setCompleter(completer);
+    if (edit->text() != name)
+        qFatal("typed %s, the name box holds %s", qPrintable(name), qPrintable(edit->text()));
     QPushButton* accept = buttons->button(
         dialog->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save : QDialogButtonBox::Open);
     if (!accept)
