@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "app/display/MetafileRendering.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
@@ -75,4 +77,7 @@ void SetUpApplication(QApplication& application)
 
     QStyle* base = QStyleFactory::create(QStringLiteral("Fusion"));
     application.setStyle(new TKavrelStyle(base));
+
+    // An enhanced metafile saved under a ".wmf" name is rendered to become a Windows metafile.
+    InstallMetafileRasterizer();
 }

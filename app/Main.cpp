@@ -4,6 +4,7 @@
 #include "app/Childwin.h"
 #include "app/ErrorBox.h"
 #include "app/ImageControl.h"
+#include "app/PictureDialog.h"
 #include "app/ScrollBox.h"
 #include "app/WindowLayout.h"
 #include "app/about.h"
@@ -17,7 +18,6 @@
 #include <QActionGroup>
 #include <QDesktopServices>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMdiArea>
@@ -44,17 +44,6 @@ const char* const kSaveFilter
       "Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf|"
       "All (*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf";
 
-// "description|pattern|..." as Qt's name filters: Qt reads the patterns from the parentheses of the
-// description and wants them separated by blanks.
-QStringList QtNameFilters(const QString& filter)
-{
-    QStringList result;
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-        result.append(QString(parts[i]).replace(QLatin1Char(';'), QLatin1Char(' ')));
-    return result;
-}
-
 std::string LocalFileName(const QString& name)
 {
     return QFile::encodeName(name).toStdString();
@@ -67,6 +56,12 @@ TMainForm::TMainForm(QWidget* parent)
     , ui_(std::make_unique<Ui::MainForm>())
 {
     ui_->setupUi(this);
+    OpenPictureDialog = new TOpenPictureDialog(this);
+    SavePictureDialog1 = new TSavePictureDialog(this);
+    OpenPictureDialog->setObjectName(QStringLiteral("OpenPictureDialog"));
+    SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
+    SavePictureDialog1->Filter = QString::fromUtf8(kSaveFilter);
+    SavePictureDialog1->DefaultExt = QStringLiteral("bmp");
     ui_->ActionList1->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
     SetUpToolBar();
     SetUpStatusBar();
@@ -157,8 +152,9 @@ void TMainForm::BindCommands()
 
 void TMainForm::FormCreate()
 {
-    openFilter_ = QString::fromStdString(GraphicFilter(TPicture::Formats(), TBitmap::StaticClass()));
-    openDefaultExtension_ = QString::fromStdString(GraphicExtension(TPicture::Formats(), TBitmap::StaticClass()));
+    OpenPictureDialog->Filter = QString::fromStdString(GraphicFilter(TPicture::Formats(), TBitmap::StaticClass()));
+    OpenPictureDialog->DefaultExt
+        = QString::fromStdString(GraphicExtension(TPicture::Formats(), TBitmap::StaticClass()));
     UpdateCommandStates();
 }
 
@@ -204,10 +200,12 @@ QList<TMDIChild*> TMainForm::ImageWindows() const
     // control is back in the event loop; until then it still counts.
     return Workspace()->viewport()->findChildren<TMDIChild*>(Qt::FindDirectChildrenOnly);
 }
+// The current window stays known while another program or a dialog holds the focus, so Save after
+// its dialog, and captures that minimise the program, still find it.
 
 TMDIChild* TMainForm::ActiveImageWindow() const
 {
-    return qobject_cast<TMDIChild*>(Workspace()->activeSubWindow());
+    return qobject_cast<TMDIChild*>(Workspace()->currentSubWindow());
 }
 
 void TMainForm::UpdateCommandStates()
@@ -264,32 +262,17 @@ TMDIChild* TMainForm::CreateImageWindow(const QString& title)
 
 void TMainForm::FileOpen1Execute(QObject*)
 {
-    QFileDialog dialog(this);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::ReadOnly, false);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(QtNameFilters(openFilter_));
-    dialog.setDefaultSuffix(openDefaultExtension_);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        CreateImageWindow(dialog.selectedFiles().first());
+    if (OpenPictureDialog->Execute())
+        CreateImageWindow(OpenPictureDialog->FileName);
     UpdateCommandStates();
 }
 
 void TMainForm::FileSave1Execute(QObject*)
 {
-    QFileDialog dialog(this);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters(QtNameFilters(QString::fromUtf8(kSaveFilter)));
-    dialog.setDefaultSuffix(QStringLiteral("bmp"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (!SavePictureDialog1->Execute())
         return;
-    TMDIChild* child = ActiveImageWindow();
-    if (!child)
-        return;
-    TPicture picture = child->Image->Picture();
-    picture.SaveToFile(LocalFileName(dialog.selectedFiles().first()));
+    if (TMDIChild* child = ActiveImageWindow())
+        child->Image->Picture().SaveToFile(LocalFileName(SavePictureDialog1->FileName));
 }
 
 void TMainForm::FileExit1Execute(QObject*)
@@ -421,7 +404,7 @@ void TMainForm::RebuildWindowList()
     if (windows.isEmpty())
         return;
     windowListItems_.append(ui_->Window1->addSeparator());
-    const QMdiSubWindow* active = Workspace()->activeSubWindow();
+    const QMdiSubWindow* active = Workspace()->currentSubWindow();
     int number = 0;
     for (QMdiSubWindow* window : windows) {
         ++number;

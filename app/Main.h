@@ -11,7 +11,9 @@ class QMdiArea;
 class TAboutBox;
 class TBitmap;
 class TMDIChild;
+class TOpenPictureDialog;
 class TOxaScreenCapture;
+class TSavePictureDialog;
 
 namespace Ui {
 class MainForm;
@@ -47,9 +49,9 @@ public:
     // The glyphs of the menu and the toolbar.
     const TImageList ImageList1 {};
 
-    // The open dialog's settings, built from the format registry by FormCreate.
-    const QString& OpenFilter() const { return openFilter_; }
-    const QString& OpenDefaultExtension() const { return openDefaultExtension_; }
+    // The picture dialogs; FormCreate builds the open dialog's filter from the format registry.
+    TOpenPictureDialog* OpenPictureDialog = nullptr;
+    TSavePictureDialog* SavePictureDialog1 = nullptr;
 
     // Command handlers.
     void FileOpen1Execute(QObject* sender);
@@ -94,8 +96,6 @@ private:
     QLabel* creditPanel_ = nullptr;
     QLabel* addressPanel_ = nullptr;
     QList<QAction*> windowListItems_;
-    QString openFilter_;
-    QString openDefaultExtension_;
     int placedWindows_ = 0;
     bool outerPlaced_ = false;
     bool placementClosed_ = false;

@@ -17,6 +17,8 @@ public:
     void LoadStream(TStream& stream) override;
     // Photo-CD pictures are not written: saving leaves the stream as it is.
     void SaveStream(TStream& stream) override;
+    // A file is never left empty: the picture is saved as a Windows bitmap.
+    void SaveToFile(const std::string& fileName) override { SaveToFileAsBitmap(fileName); }
 
     // Which resolution to read: 0 (192 x 128), 1 (384 x 256) or 2 (768 x 512, the default).
     int Resolution() const { return resolution_; }

@@ -12,4 +12,6 @@ public:
     void LoadStream(TStream& stream) override;
     // Saving a PCX picture writes nothing.
     void SaveStream(TStream& stream) override;
+    // A file is never left empty: the picture is saved as a Windows bitmap.
+    void SaveToFile(const std::string& fileName) override { SaveToFileAsBitmap(fileName); }
 };

@@ -13,4 +13,6 @@ public:
     void LoadStream(TStream& stream) override;
     // The class reads TIFF only: saving leaves the stream as it was and reports nothing.
     void SaveStream(TStream& stream) override;
+    // A file is never left empty: the picture is saved as a Windows bitmap.
+    void SaveToFile(const std::string& fileName) override { SaveToFileAsBitmap(fileName); }
 };

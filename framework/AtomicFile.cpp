@@ -4,6 +4,7 @@
 #include "framework/Stream.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The temporary name must fit the folder's name limit even when the target's name nearly fills it.
+constexpr size_t kMaxTempStem = 200;
 
 mode_t NewFileMode(const std::string& fileName)
 {
@@ -22,17 +26,39 @@ mode_t NewFileMode(const std::string& fileName)
     return 0666 & ~mask;
 }
 
+// Where the bytes go: through a symbolic link to the file it names, so that the link stays a link.
+// An existing target must be a regular file that could be opened for writing, since replacing it
+// by renaming would otherwise get past its protection (or turn a device into a plain file).
+std::string WriteTarget(const std::string& fileName)
+{
+    std::error_code error;
+    fs::path target(fileName);
+    if (fs::is_symlink(target, error)) {
+        const fs::path resolved = fs::canonical(target, error);
+        if (!error)
+            target = resolved;
+    }
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            throw EFCreateError(fileName);
+    }
+    return target.string();
+}
+
 }  // namespace
 
 void WriteFileAtomically(const std::string& fileName, const std::function<void(TStream&)>& write)
 {
-    const fs::path path(fileName);
+    const std::string targetName = WriteTarget(fileName);
+    const fs::path path(targetName);
     const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string temp = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+    const std::string stem = path.filename().string().substr(0, kMaxTempStem);
+    std::string temp = (dir / ("." + stem + ".XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         throw EFCreateError(fileName);
-    ::fchmod(fd, NewFileMode(fileName));
+    ::fchmod(fd, NewFileMode(targetName));
     ::close(fd);
     try {
         {
@@ -41,7 +67,7 @@ void WriteFileAtomically(const std::string& fileName, const std::function<void(T
             if (!stream.Flush())
                 throw EWriteError();
         }
-        if (std::rename(temp.c_str(), fileName.c_str()) != 0)
+        if (std::rename(temp.c_str(), targetName.c_str()) != 0)
             throw EFCreateError(fileName);
     } catch (...) {
         std::remove(temp.c_str());

@@ -1,8 +1,10 @@
 #include "framework/Bitmap.h"
 
+#include "framework/AtomicFile.h"
 #include "framework/BitmapFile.h"
 #include "framework/Exception.h"
 #include "framework/PixelConversion.h"
+#include "framework/Stream.h"
 
 #include <algorithm>
 #include <atomic>
@@ -295,4 +297,11 @@ void TBitmap::LoadStream(TStream& stream)
 void TBitmap::SaveStream(TStream& stream)
 {
     WriteWindowsBitmap(stream, *this);
+}
+
+void TBitmap::SaveToFileAsBitmap(const std::string& fileName) const
+{
+    if (Empty())
+        return;
+    WriteFileAtomically(fileName, [this](TStream& stream) { WriteWindowsBitmap(stream, *this); });
 }

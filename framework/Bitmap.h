@@ -39,6 +39,10 @@ public:
     // The Windows bitmap file format.
     void LoadStream(TStream& stream) override;
     void SaveStream(TStream& stream) override;
+    // Saves the picture as a Windows bitmap file whatever its class, in the way SaveToFile saves.
+    // For readers of formats that are not written (TIFF, PCX, Photo-CD): their pictures are saved as
+    // what they also are, bitmaps.
+    void SaveToFileAsBitmap(const std::string& fileName) const;
 
     const TBitmap* DisplayBitmap() const override { return this; }
 

@@ -1,5 +1,6 @@
 #include "framework/Graphic.h"
 
+#include "framework/AtomicFile.h"
 #include "framework/Stream.h"
 
 const TGraphicClass& TGraphic::StaticClass()
@@ -14,8 +15,25 @@ void TGraphic::LoadFile(const std::string& fileName)
     LoadStream(stream);
 }
 
+namespace {
+
+// Raised inside the write when the graphic wrote nothing, so that no file is made.
+struct TNothingWritten {};
+
+}  // namespace
+
 void TGraphic::SaveToFile(const std::string& fileName)
 {
-    TFileStream stream(fileName, TFileStream::Mode::Create);
-    SaveStream(stream);
+    if (Empty())
+        return;
+    try {
+        WriteFileAtomically(fileName, [this](TStream& stream) {
+            SaveStream(stream);
+            // A writer that wrote nothing has declined (the Targa writer when the user refuses to
+            // convert the colours); an empty file would only destroy what the name held.
+            if (stream.Size() == 0)
+                throw TNothingWritten();
+        });
+    } catch (const TNothingWritten&) {
+    }
 }

@@ -40,7 +40,10 @@ public:
     virtual void SaveStream(TStream& stream) = 0;
     // Opens the file for shared reading and loads it.
     virtual void LoadFile(const std::string& fileName);
-    // Creates the file and saves into it. Classes whose output depends on the name override this.
+    // Saves into the file through a temporary file beside it (framework/AtomicFile.h), so a failure
+    // leaves an existing file as it was. When the graphic is empty or SaveStream writes nothing, no
+    // file is made and an existing one is left alone. Classes whose output depends on the name
+    // override this.
     virtual void SaveToFile(const std::string& fileName);
 
     // The picture as a raster, for display and conversion; null for classes that draw themselves.

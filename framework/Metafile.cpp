@@ -1,5 +1,6 @@
 #include "framework/Metafile.h"
 
+#include "framework/AtomicFile.h"
 #include "framework/ByteReader.h"
 #include "framework/Exception.h"
 #include "framework/FormatRegistry.h"
@@ -182,11 +183,7 @@ void TMetafile::SaveToFile(const std::string& fileName)
         TGraphic::SaveToFile(fileName);
         return;
     }
-    // Converted in memory first, so a failure leaves no file behind.
-    TMemoryStream converted;
-    SaveAsWindowsMetafile(converted);
-    TFileStream file(fileName, TFileStream::Mode::Create);
-    converted.SaveToStream(file);
+    WriteFileAtomically(fileName, [this](TStream& stream) { SaveAsWindowsMetafile(stream); });
 }
 
 void TMetafile::SaveAsWindowsMetafile(TStream& stream) const

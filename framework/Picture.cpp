@@ -28,7 +28,7 @@ void TPicture::LoadFromFile(const std::string& fileName)
     graphic_ = std::move(fresh);
 }
 
-void TPicture::SaveToFile(const std::string& fileName)
+void TPicture::SaveToFile(const std::string& fileName) const
 {
     if (graphic_)
         graphic_->SaveToFile(fileName);

@@ -25,8 +25,9 @@ public:
     // Creates a graphic of the class registered for the file's extension and lets it read the
     // file. When that fails the new graphic is dropped and the picture keeps what it held.
     void LoadFromFile(const std::string& fileName);
-    // The graphic writes itself in its own class's format; an empty picture writes nothing.
-    void SaveToFile(const std::string& fileName);
+    // The graphic writes itself in its own class's format; an empty picture writes nothing and
+    // creates no file. A failed write leaves an existing file as it was.
+    void SaveToFile(const std::string& fileName) const;
 
     int Width() const { return graphic_ ? graphic_->Width() : 0; }
     int Height() const { return graphic_ ? graphic_->Height() : 0; }
