@@ -200,9 +200,9 @@ QList<TMDIChild*> TMainForm::ImageWindows() const
     // control is back in the event loop; until then it still counts.
     return Workspace()->viewport()->findChildren<TMDIChild*>(Qt::FindDirectChildrenOnly);
 }
+
 // The current window stays known while another program or a dialog holds the focus, so Save after
 // its dialog, and captures that minimise the program, still find it.
-
 TMDIChild* TMainForm::ActiveImageWindow() const
 {
     return qobject_cast<TMDIChild*>(Workspace()->currentSubWindow());
