@@ -224,7 +224,9 @@ TEST_F(OverlaysX11Test, AreaCaptureTakesTheDraggedRectangleOfTheFrozenScreen)
 
     WhileShown drive("TCaptureRectForm", [&](QWidget& overlay) {
         ExpectCoversTheScreen(overlay, anchor);
-        EXPECT_EQ(Differences(*Desktop(), *before), 0) << "the overlay shows the screen as it was";
+        // The overlay may still be painting when it is first shown.
+        EXPECT_TRUE(WaitUntil([&] { return Differences(*Desktop(), *before) == 0; }))
+            << "the overlay shows the screen as it was";
         ASSERT_TRUE(Xdotool({"mousemove", "--sync", QString::number(anchor.X), QString::number(anchor.Y), "mousedown",
                              "1", "mousemove", "--sync", QString::number(moving.X + 40), QString::number(moving.Y + 30),
                              "mousemove", "--sync", QString::number(moving.X), QString::number(moving.Y)}));
@@ -276,7 +278,8 @@ TEST_F(OverlaysX11Test, ObjectCaptureShowsTheHandAndTakesTheControlUnderTheMouse
 
     WhileShown drive("TCaptureObjectForm", [&](QWidget& overlay) {
         ExpectCoversTheScreen(overlay, {target.Left + 5, target.Top + 5});
-        EXPECT_EQ(Differences(*Desktop(), *before), 0) << "the screen stays visible as it was";
+        EXPECT_TRUE(WaitUntil([&] { return Differences(*Desktop(), *before) == 0; }))
+            << "the screen stays visible as it was";
         ASSERT_TRUE(Xdotool({"mousemove", "--sync", "40", "30"}));
         const bool handShown = WaitUntil([&] {
             const CursorImage cursor = ShownCursor(display_->Connection());
