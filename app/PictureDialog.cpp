@@ -2,10 +2,13 @@
 
 #include "app/PicturePreview.h"
 
+#include <QFileInfo>
 #include <QGridLayout>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+
 #include <algorithm>
 
 namespace {
@@ -98,6 +101,13 @@ TPictureFileDialog::TPictureFileDialog(
         layout()->addWidget(preview_);
     }
     connect(this, &QFileDialog::currentChanged, preview_, &TPicturePreview::SetFileName);
+    // A name typed or completed in the name field selects that file too.
+    if (auto* nameEdit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        connect(nameEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
+            const QString path = directory().absoluteFilePath(text.trimmed());
+            preview_->SetFileName(!text.trimmed().isEmpty() && QFileInfo(path).isFile() ? path : QString());
+        });
+    }
     resize(kDialogSize.expandedTo(sizeHint()));
 }
 

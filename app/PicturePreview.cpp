@@ -163,6 +163,9 @@ TPreviewImage* TPicturePreview::PaintBox() const
 
 void TPicturePreview::SetFileName(const QString& fileName)
 {
+    // The list and the name field both announce a choice; one reading is enough.
+    if (fileName == fileName_ && !fileName.isEmpty())
+        return;
     fileName_ = fileName;
     ++generation_;
     ShowPicture({});

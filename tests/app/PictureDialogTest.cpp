@@ -533,6 +533,24 @@ private slots:
         QCOMPARE(labelAfterSelection, QStringLiteral(" (40x30)"));
         QCOMPARE(labelOnFolder, QStringLiteral("图象:"));
 
+        // A name typed into the name field, relative to the folder shown, is previewed as well.
+        dialog.FileName = folder.filePath(QStringLiteral("other.bmp"));
+        QString labelTyped, labelPartial;
+        DriveModals([&] { dialog.Execute(); }, { [&](QWidget* modal) {
+            auto* pane = modal->findChild<TPicturePreview*>(QStringLiteral("PicturePreview"));
+            auto* nameEdit = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(pane && nameEdit);
+            nameEdit->setText(QStringLiteral("shown.bmp"));
+            QVERIFY(WaitSettled(*pane));
+            labelTyped = pane->PictureLabel()->text();
+            nameEdit->setText(QStringLiteral("sho"));
+            QVERIFY(WaitSettled(*pane));
+            labelPartial = pane->PictureLabel()->text();
+            Cancel(modal);
+        } });
+        QCOMPARE(labelTyped, QStringLiteral(" (40x30)"));
+        QCOMPARE(labelPartial, QStringLiteral("图象:"));
+
         // A dialog that opens on a remembered picture previews it at once.
         dialog.FileName = picture;
         QString remembered;
