@@ -12,6 +12,7 @@
 #include "codecs/TIFFGraphic.h"
 #include "codecs/TargaGraphic.h"
 #include "framework/Bitmap.h"
+#include "framework/FrameworkFormats.h"
 #include "framework/Palette.h"
 #include "framework/Picture.h"
 
@@ -49,6 +50,16 @@ void RegisterGraphicFormats()
     TPicture::RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
     TPicture::RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
     TPicture::RegisterFormat("bw", "SGI black/white images", TSGIGraphic::StaticClass());
+}
+
+void EnsureAllFormatsRegistered()
+{
+    static const bool registered = [] {
+        RegisterFrameworkFormats();
+        RegisterGraphicFormats();
+        return true;
+    }();
+    (void)registered;
 }
 
 void UnregisterGraphicFormats()

@@ -6,6 +6,9 @@
 // their removal at shut-down. Call after RegisterFrameworkFormats().
 void RegisterGraphicFormats();
 void UnregisterGraphicFormats();
+// Registers the framework's formats and then the readers, once per process, for tools and tests that
+// have no start-up sequence of their own.
+void EnsureAllFormatsRegistered();
 
 // Row routines shared by the readers. They work in place or from Source to Dest, never allocate and
 // never fail. Count is the number of samples (pixels x samples per pixel) unless stated otherwise.

@@ -3,7 +3,6 @@
 #include "codecs/GraphicFormats.h"
 #include "framework/Bitmap.h"
 #include "framework/Exception.h"
-#include "framework/FrameworkFormats.h"
 #include "framework/Picture.h"
 #include "framework/PixelConversion.h"
 #include "framework/Stream.h"
@@ -14,8 +13,7 @@
 void PrepareFuzzing()
 {
     static const bool prepared = [] {
-        RegisterFrameworkFormats();
-        RegisterGraphicFormats();
+        EnsureAllFormatsRegistered();
         TBitmap::SetMaxImageBytes(16u << 20);  // enough for every real sample, and fast to fill
         return true;
     }();

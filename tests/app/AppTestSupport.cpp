@@ -3,7 +3,6 @@
 #include "app/Application.h"
 #include "codecs/GraphicFormats.h"
 #include "framework/Exception.h"
-#include "framework/FrameworkFormats.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -16,8 +15,7 @@ void InitAppTests()
     if (done)
         return;
     done = true;
-    RegisterFrameworkFormats();
-    RegisterGraphicFormats();
+    EnsureAllFormatsRegistered();
     SetUpApplication(*qobject_cast<QApplication*>(QCoreApplication::instance()));
 }
 

@@ -1,4 +1,5 @@
 #include "codecs/CUTGraphic.h"
+#include "codecs/GraphicFormats.h"
 #include "framework/Exception.h"
 #include "framework/Picture.h"
 #include "framework/Stream.h"
@@ -81,7 +82,7 @@ class CUTGraphicTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        EnsureFormatsRegistered();
+        EnsureAllFormatsRegistered();
         dir_ = fs::temp_directory_path() /
                ("kavrel-cut-" + std::to_string(getpid()) + "-" +
                 testing::UnitTest::GetInstance()->current_test_info()->name());

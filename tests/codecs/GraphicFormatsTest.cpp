@@ -60,7 +60,7 @@ const Expected kRegistryOrder[] = {
 
 TEST(RegistrationTest, EntriesFollowTheFixedOrderWithTheirDescriptionsAndClasses)
 {
-    EnsureFormatsRegistered();
+    EnsureAllFormatsRegistered();
     const auto& entries = TPicture::Formats().Entries();
     size_t next = 0;
     for (const auto& entry : entries) {
@@ -81,7 +81,7 @@ TEST(RegistrationTest, EntriesFollowTheFixedOrderWithTheirDescriptionsAndClasses
 
 TEST(RegistrationTest, EveryEntryIsThere)
 {
-    EnsureFormatsRegistered();
+    EnsureAllFormatsRegistered();
     ASSERT_EQ(TPicture::Formats().Entries().size(), std::size(kRegistryOrder));
     EXPECT_EQ(TPicture::Formats().FindExt("TIF")->name, std::string("TTIFFGraphic"));
     EXPECT_EQ(TPicture::Formats().FindExt("bw")->name, std::string("TSGIGraphic"));
@@ -91,7 +91,7 @@ TEST(RegistrationTest, EveryEntryIsThere)
 // for all of them; the JPEG, icon and metafile classes are not bitmaps.
 TEST(RegistrationTest, OpenDialogFilterAndDefaultExtension)
 {
-    EnsureFormatsRegistered();
+    EnsureAllFormatsRegistered();
     std::string descriptions, patterns;
     for (auto it = std::rbegin(kRegistryOrder); it != std::rend(kRegistryOrder); ++it) {
         const std::string ext = it->extension;
@@ -113,7 +113,7 @@ TEST(RegistrationTest, OpenDialogFilterAndDefaultExtension)
 
 TEST(RegistrationTest, ShutDownLeavesOnlyThePlainBitmapEntries)
 {
-    EnsureFormatsRegistered();
+    EnsureAllFormatsRegistered();
     TFileFormatsList saved = TPicture::Formats();
     UnregisterGraphicFormats();
     for (const auto& entry : TPicture::Formats().Entries())

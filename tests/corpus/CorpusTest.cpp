@@ -1,6 +1,7 @@
 // Every picture of the shared sample folder, read by the class registered for its extension and
 // compared with its independent reference decode as MANIFEST.tsv says.
 
+#include "codecs/GraphicFormats.h"
 #include "framework/Exception.h"
 #include "framework/Icon.h"
 #include "framework/Metafile.h"
@@ -71,7 +72,7 @@ std::string TestName(const testing::TestParamInfo<ManifestRow>& info)
 
 class CorpusTest : public testing::TestWithParam<ManifestRow> {
 protected:
-    void SetUp() override { EnsureFormatsRegistered(); }
+    void SetUp() override { EnsureAllFormatsRegistered(); }
 };
 
 TEST_P(CorpusTest, DecodesAsTheManifestSays)

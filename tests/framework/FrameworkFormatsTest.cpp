@@ -1,6 +1,7 @@
 // The framework's own formats come first in the registry, in the framework's order, and stay out of
 // the open dialog's filter because their classes are not bitmaps.
 
+#include "codecs/GraphicFormats.h"
 #include "framework/Bitmap.h"
 #include "framework/Icon.h"
 #include "framework/JPEGImage.h"
@@ -14,7 +15,7 @@ namespace {
 
 TEST(FrameworkFormatsTest, RegisteredFirstInTheFrameworksOrder)
 {
-    EnsureFormatsRegistered();
+    EnsureAllFormatsRegistered();
     const auto& entries = TPicture::Formats().Entries();
     ASSERT_GE(entries.size(), 6u);
     const struct {
@@ -40,7 +41,7 @@ TEST(FrameworkFormatsTest, RegisteredFirstInTheFrameworksOrder)
 
 TEST(FrameworkFormatsTest, OpenDialogFilterListsNoneOfTheNonBitmapClasses)
 {
-    EnsureFormatsRegistered();
+    EnsureAllFormatsRegistered();
     const std::string filter = GraphicFilter(TPicture::Formats(), TBitmap::StaticClass());
     for (const char* pattern : {"*.jpg", "*.jpeg", "*.ico", "*.emf", "*.wmf"})
         EXPECT_EQ(filter.find(pattern), std::string::npos) << pattern;

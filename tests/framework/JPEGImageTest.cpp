@@ -1,6 +1,7 @@
 // JPEG pictures: decoding through libjpeg (checked against libjpeg's own djpeg), the bytes kept for
 // saving, CMYK conventions, and damaged files.
 
+#include "codecs/GraphicFormats.h"
 #include "framework/Exception.h"
 #include "framework/JPEGImage.h"
 #include "framework/Picture.h"
@@ -156,7 +157,7 @@ TEST(JPEGImageTest, SavingWritesTheBytesAsReadWhateverTheName)
     const fs::path source = folder / "picture.jpg";
     std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 
-    EnsureFormatsRegistered();
+    EnsureAllFormatsRegistered();
     TPicture picture;
     picture.LoadFromFile(source.string());
     ASSERT_NE(dynamic_cast<TJPEGImage*>(picture.Graphic()), nullptr);

@@ -1,7 +1,5 @@
 #include "tests/support/TestData.h"
 
-#include "codecs/GraphicFormats.h"
-#include "framework/FrameworkFormats.h"
 #include "framework/PixelConversion.h"
 
 #include <cstdlib>
@@ -136,12 +134,3 @@ ImageDifference CompareRgb(const RgbaImage& a, const RgbaImage& b, int threshold
     return d;
 }
 
-void EnsureFormatsRegistered()
-{
-    static const bool registered = [] {
-        RegisterFrameworkFormats();
-        RegisterGraphicFormats();
-        return true;
-    }();
-    (void)registered;
-}

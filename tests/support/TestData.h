@@ -62,6 +62,3 @@ struct ImageDifference {
 ImageDifference CompareRgb(const RgbaImage& a, const RgbaImage& b, int threshold);
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& file);
-
-// Registers the framework's and the program's formats once per process.
-void EnsureFormatsRegistered();

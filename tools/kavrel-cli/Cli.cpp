@@ -4,7 +4,6 @@
 #include "framework/AtomicFile.h"
 #include "framework/Bitmap.h"
 #include "framework/Exception.h"
-#include "framework/FrameworkFormats.h"
 #include "framework/Metafile.h"
 #include "framework/Picture.h"
 #include "framework/Stream.h"
@@ -36,16 +35,6 @@ const char kUsage[] =
 class UsageError : public Exception {
     using Exception::Exception;
 };
-
-void EnsureRegistered()
-{
-    static const bool registered = [] {
-        RegisterFrameworkFormats();
-        RegisterGraphicFormats();
-        return true;
-    }();
-    (void)registered;
-}
 
 int Formats(std::ostream& out)
 {
@@ -161,7 +150,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const std::string& command = args[0];
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     try {
-        EnsureRegistered();
+        EnsureAllFormatsRegistered();
         if (command == "--help" || command == "-h" || command == "help") {
             out << kUsage;
             for (const CliCommand& extra : RegisteredCommands())
