@@ -18,13 +18,21 @@ KAVREL_PACKAGES=(
   imagemagick netpbm libtiff-tools                  # independent decoders for cross-checks
 )
 
+# What bench/compare-peers.sh needs besides: the timer and the peers it is timed against, and
+# libtiff's headers for the LZW comparison in bench/PhotoLzwBench.cpp. Not needed to build or test.
+KAVREL_BENCH_PACKAGES=(
+  hyperfine jq graphicsmagick libtiff-dev
+)
+
 as_root() {
   if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# ensure_packages [PACKAGE...]: installs those that are missing (default: KAVREL_PACKAGES).
 ensure_packages() {
-  local missing=()
-  for p in "${KAVREL_PACKAGES[@]}"; do
+  local wanted=("$@") missing=()
+  [ ${#wanted[@]} -gt 0 ] || wanted=("${KAVREL_PACKAGES[@]}")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
