@@ -3,6 +3,8 @@
 #include "framework/Exception.h"
 
 #include <algorithm>
+#include <bit>
+#include <climits>
 #include <cstddef>
 #include <cstring>
 
@@ -42,11 +44,104 @@ size_t Span(const void* from, const void* to)
 
 constexpr uint32_t kMaxCodeWidth = 12;
 
+// The decoding loop is written with small lambdas that must melt into it.
+#if defined(__GNUC__) || defined(__clang__)
+#define KAVREL_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define KAVREL_ALWAYS_INLINE
+#endif
+
 enum class BitOrder { MostSignificantFirst, LeastSignificantFirst };
+
+// The codes of an LZW stream from a 64-bit buffer, refilled eight bytes at a time while eight
+// remain (enough for four codes), then byte by byte. A code is read only when all its bits are
+// there, so trailing bits that make no whole code are left, whatever the input's length.
+template <BitOrder order> class CodeReader {
+public:
+    CodeReader(const uint8_t* in, const uint8_t* inEnd)
+        : in_(in)
+        , inEnd_(inEnd)
+        , wholeLoadsEnd_(inEnd - in >= 8 ? inEnd - 7 : in)
+    { }
+
+    // Fills the buffer; returns how many codes of up to 12 bits can be taken before the next fill:
+    // 4 while whole loads last, then 1, and 0 when the input holds no further code of this width.
+    int Fill(uint32_t width)
+    {
+        if (in_ < wholeLoadsEnd_) [[likely]] {
+            // The bytes counted in are the whole ones that fit; the partial byte after them lands on
+            // the same bits again at the next fill, so OR-ing it in early does no harm.
+            uint64_t next;
+            std::memcpy(&next, in_, 8);
+            if constexpr (order == BitOrder::MostSignificantFirst) {
+                if constexpr (std::endian::native == std::endian::little)
+                    next = __builtin_bswap64(next);
+                buffer_ |= next >> count_;
+            } else {
+                if constexpr (std::endian::native == std::endian::big)
+                    next = __builtin_bswap64(next);
+                buffer_ |= next << count_;
+            }
+            in_ += (63 - count_) >> 3;
+            count_ |= 56;
+            return 4;
+        }
+        while (count_ <= 56 && in_ < inEnd_) {
+            if constexpr (order == BitOrder::MostSignificantFirst)
+                buffer_ |= uint64_t { *in_++ } << (56 - count_);
+            else
+                buffer_ |= uint64_t { *in_++ } << count_;
+            count_ += 8;
+        }
+        return count_ >= width ? 1 : 0;
+    }
+
+    uint32_t Take(uint32_t width)
+    {
+        uint32_t code;
+        if constexpr (order == BitOrder::MostSignificantFirst) {
+            code = static_cast<uint32_t>(buffer_ >> (64 - width));
+            buffer_ <<= width;
+        } else {
+            code = static_cast<uint32_t>(buffer_ & ((uint64_t { 1 } << width) - 1));
+            buffer_ >>= width;
+        }
+        count_ -= width;
+        return code;
+    }
+
+private:
+    const uint8_t* in_;
+    const uint8_t* const inEnd_;
+    const uint8_t* const wholeLoadsEnd_; // eight bytes can be loaded before it
+    uint64_t buffer_ = 0; // MSB first: the pending bits at the top; LSB first: at the bottom
+    uint32_t count_ = 0;
+};
+
+inline void MoveBlock(uint8_t* to, const uint8_t* from)
+{
+    uint8_t block[TLZWTable::kBlock];
+    std::memcpy(block, from, sizeof block);
+    std::memcpy(to, block, sizeof block);
+}
+
+// Moves the window of kept originals on to [target, windowEnd): the originals it already holds from
+// target on stay, those beyond it are still in the output.
+[[gnu::noinline]] void SlideWindow(
+    uint8_t* saved, const uint8_t* oldStart, uint8_t* oldEnd, uint8_t* target, uint8_t* windowEnd)
+{
+    uint8_t* const known = std::max(oldEnd, target);
+    const size_t kept = Span(target, known);
+    std::memmove(saved, saved + (target - oldStart), kept);
+    std::memcpy(saved + kept, known, Span(known, windowEnd));
+}
 
 // The LZW decoding both variants share. initialWidth is the code width after a Clear; Clear is
 // 1 shl (initialWidth - 1) and the end code follows it. The width grows once FreeCode reaches
 // 2^width - earlyChange: TIFF writers switch one code early (earlyChange 1), GIF writers do not.
+//
+// A length of 0 marks the codes that need more than a table lookup: Clear, the end code, the code
+// about to be made (the previous string followed by its own first byte) and codes beyond it.
 template <BitOrder order>
 void DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_t* dest, uint8_t* destEnd,
     uint32_t initialWidth, uint32_t earlyChange, const char* invalidCode)
@@ -55,80 +150,139 @@ void DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_
         return;
     const uint32_t clearCode = 1u << (initialWidth - 1);
     const uint32_t endCode = clearCode + 1;
-    uint32_t width = initialWidth;
-    uint32_t widthLimit = (1u << width) - earlyChange;
-    uint32_t freeCode = clearCode + 2;
-    bool havePrevious = false; // false right after a Clear: the next code must be a single byte
-    uint8_t* previous = dest; // the previous code's string, as written to the output
-    uint32_t previousLength = 0;
-    uint8_t* target = dest;
-    uint32_t data = 0; // MSB first: the pending bits at the top; LSB first: at the bottom
-    uint32_t bits = 0;
-
-    while (in < inEnd) {
-        if constexpr (order == BitOrder::MostSignificantFirst)
-            data |= static_cast<uint32_t>(*in++) << (24 - bits);
-        else
-            data |= static_cast<uint32_t>(*in++) << bits;
-        bits += 8;
-        while (bits >= width) {
-            uint32_t code;
-            if constexpr (order == BitOrder::MostSignificantFirst) {
-                code = data >> (32 - width);
-                data <<= width;
-            } else {
-                code = data & ((1u << width) - 1);
-                data >>= width;
-            }
-            bits -= width;
-
-            if (code == endCode)
-                return;
-            if (code == clearCode) {
-                width = initialWidth;
-                widthLimit = (1u << width) - earlyChange;
-                freeCode = clearCode + 2;
-                havePrevious = false;
-                continue;
-            }
-            const size_t room = Span(target, destEnd);
-            uint32_t length;
-            if (code < clearCode) {
-                *target = static_cast<uint8_t>(code);
-                length = 1;
-            } else if (!havePrevious || code > freeCode) {
-                throw Exception(invalidCode);
-            } else if (code < freeCode) {
-                length = table.length[code];
-                std::memcpy(target, dest + table.offset[code], std::min<size_t>(length, room));
-            } else {
-                // The code about to be made: the previous string followed by its own first byte.
-                length = previousLength + 1;
-                std::memcpy(target, previous, std::min<size_t>(previousLength, room));
-                if (room > previousLength)
-                    target[previousLength] = *previous;
-            }
-            // The new entry is the previous string plus this string's first byte, which now stand
-            // side by side in the output. A full table takes no entries until the next Clear.
-            if (havePrevious && freeCode < TLZWTable::kCodes) {
-                table.offset[freeCode] = static_cast<uint32_t>(previous - dest);
-                table.length[freeCode] = static_cast<uint16_t>(previousLength + 1);
-                if (++freeCode >= widthLimit && width < kMaxCodeWidth) {
-                    ++width;
-                    widthLimit = (1u << width) - earlyChange;
-                }
-            }
-            if (length >= room)
-                return;
-            havePrevious = true;
-            previous = target;
-            previousLength = length;
-            target += length;
-        }
+    for (uint32_t code = 0; code < clearCode; ++code) {
+        table.start[code] = table.literals + code;
+        table.length[code] = 1;
     }
+    std::fill(table.length + clearCode, std::end(table.length), uint16_t { 0 });
+
+    uint32_t width = 0;
+    uint32_t widthLimit = 0; // FreeCode at which the width grows
+    uint32_t freeCode = 0;
+    uint8_t* target = dest;
+    // The previous code's string, as written to the output: it ends where the next one starts, at
+    // the output position, so the next entry's length is Span(previous, target) + 1.
+    const uint8_t* previous = dest;
+    const auto setWidth = [&](uint32_t bits) KAVREL_ALWAYS_INLINE {
+        width = bits;
+        // At the widest, the limit catches FreeCode stepping past the spare slot instead.
+        widthLimit = bits < kMaxCodeWidth ? (1u << bits) - earlyChange : TLZWTable::kCodes + 1;
+    };
+    // After a Clear the next code has no previous string to make an entry with. It makes one all the
+    // same, in the end code's slot, with length 0 (the previous string "ends" one byte before it
+    // starts), so that the slot stays marked; FreeCode then stands where it should.
+    const auto clear = [&]() KAVREL_ALWAYS_INLINE {
+        setWidth(initialWidth);
+        freeCode = endCode;
+        previous = target + 1;
+    };
+    clear();
+
+    // Strings are written with block moves that may run up to a block past their end, so they stay
+    // inside a window after the output position whose original bytes are kept in table.saved; the
+    // bytes after the output are put back from there when the decoding stops. A string that would
+    // leave the window moves it on; near the end of the output, and for strings longer than the
+    // window, strings are moved exactly.
+    uint8_t* windowStart = dest;
+    uint8_t* windowEnd = dest;
+    uint8_t* blockEnd = dest; // a string ending before it can be written with block moves
+    const auto restoreAfterOutput = [&]() KAVREL_ALWAYS_INLINE {
+        if (windowEnd > target)
+            std::memcpy(target, table.saved + (target - windowStart), Span(target, windowEnd));
+    };
+    // Writes a string; false once the output is full (the string may have been cut). Block moves
+    // never fill the output. `from` lies wholly before the output position or in the literal bytes,
+    // except for a string that repeats its own first byte: that one overlaps the output by a byte.
+    const auto put = [&](const uint8_t* from, size_t length) KAVREL_ALWAYS_INLINE {
+        // Compared as addresses: a long string may point past the end of the output.
+        if (reinterpret_cast<uintptr_t>(target) + length >= reinterpret_cast<uintptr_t>(blockEnd)) [[unlikely]] {
+            const size_t room = Span(target, destEnd);
+            const size_t window = std::min<size_t>(room, TLZWTable::kWindow);
+            if (length + TLZWTable::kBlock > window) {
+                const size_t count = std::min(length, room);
+                std::memmove(target, from, count);
+                target += count;
+                if (windowEnd < target)
+                    windowStart = windowEnd = target;
+                blockEnd = std::max(blockEnd, target);
+                return target != destEnd;
+            }
+            SlideWindow(table.saved, windowStart, windowEnd, target, target + window);
+            windowStart = target;
+            windowEnd = target + window;
+            blockEnd = windowEnd - TLZWTable::kBlock;
+        }
+        MoveBlock(target, from);
+        for (size_t i = TLZWTable::kBlock; i < length; i += TLZWTable::kBlock)
+            [[unlikely]] MoveBlock(target + i, from + i);
+        target += length;
+        return true;
+    };
+    // The new entry is the previous string plus this string's first byte, which will stand side by
+    // side in the output. A full table takes no entries until the next Clear: they go to the spare
+    // slot.
+    const auto makeEntry = [&]() KAVREL_ALWAYS_INLINE {
+        table.start[freeCode] = previous;
+        table.length[freeCode] = static_cast<uint16_t>(target - previous + 1);
+        if (++freeCode >= widthLimit) [[unlikely]] {
+            if (width < kMaxCodeWidth)
+                setWidth(width + 1);
+            else
+                freeCode = TLZWTable::kCodes;
+        }
+    };
+    // One code; false when the decoding stops.
+    CodeReader<order> codes(in, inEnd);
+    const auto step = [&]() KAVREL_ALWAYS_INLINE {
+        const uint32_t code = codes.Take(width);
+        const uint8_t* from = table.start[code];
+        size_t length = table.length[code];
+        if (length == 0) [[unlikely]] {
+            if (code == clearCode) {
+                // The entries made since the last Clear; right after one there are none.
+                std::fill(table.length + endCode + 1,
+                    table.length + std::clamp(freeCode, endCode + 1, TLZWTable::kCodes), uint16_t { 0 });
+                clear();
+                return true;
+            }
+            if (code == endCode)
+                return false;
+            if (code != freeCode) {
+                restoreAfterOutput();
+                throw Exception(invalidCode);
+            }
+            // The code about to be made: the previous string followed by its own first byte, which
+            // the move from the previous string does not reach.
+            from = previous;
+            length = Span(previous, target) + 1;
+            makeEntry();
+            uint8_t* const at = target;
+            const bool room = put(from, length);
+            if (target == at + length)
+                at[length - 1] = *from;
+            previous = at;
+            return room;
+        }
+        makeEntry();
+        previous = target;
+        return put(from, length);
+    };
+
+    while (const int ready = codes.Fill(width)) {
+        const bool going = ready == 4 ? step() && step() && step() && step() : step();
+        if (!going)
+            break;
+    }
+    restoreAfterOutput();
 }
 
 } // namespace
+
+TLZWTable::TLZWTable()
+{
+    for (uint32_t i = 0; i < 256; ++i)
+        literals[i] = static_cast<uint8_t>(i);
+}
 
 void TTIFFLZW::Decode(
     const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)

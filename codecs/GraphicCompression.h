@@ -23,14 +23,24 @@ public:
     virtual void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) = 0;
 };
 
-// The string table of the LZW decoders. Every string an LZW code stands for has been written to the
-// output before (it is an earlier string plus the first byte of the one after it), so an entry is
-// just where that copy starts and how long it is: expanding a code is one block move, and there is
-// no string stack that a corrupt table could overrun. Filled anew by every Decode call.
+// The string table of the LZW decoders. A code's string is either a single byte (kept in
+// `literals`, so that single bytes are ordinary entries) or an earlier string plus the first byte of
+// the one after it, which stand side by side in the output: an entry is just where such a copy starts
+// and how long it is. Expanding a code is one block move, and no corrupt table can overrun a stack.
+// Strings are moved in blocks of kBlock bytes that may run past their end; `saved` keeps what such
+// moves overwrite beyond the output so far, so that bytes the decoder does not produce stay as they
+// were. Entries are made anew by every Decode call.
 struct TLZWTable {
     static constexpr uint32_t kCodes = 4096;
-    uint32_t offset[kCodes]; // from dest
-    uint16_t length[kCodes];
+    static constexpr uint32_t kBlock = 16;
+    static constexpr uint32_t kWindow = 512;
+
+    TLZWTable();
+
+    const uint8_t* start[kCodes + 1]; // the extra slot takes the entries made once the table is full
+    uint16_t length[kCodes + 1];
+    uint8_t literals[256 + kBlock];
+    uint8_t saved[kWindow];
 };
 
 // LZW as in TIFF: codes most significant bit first, 9 to 12 bits wide, the width growing one code

@@ -19,7 +19,8 @@
 struct TFuzzDecoderInput {
     uint8_t option = 0;
     std::vector<uint8_t> packed;
-    // Left uninitialised: the decoders never read output they have not written.
+    // Left uninitialised: no decoder's result depends on output it has not written (the LZW decoders copy bytes
+    // past their output aside and put them back, but never use them).
     std::unique_ptr<uint8_t[]> dest;
     int32_t destSize = 0;
 };

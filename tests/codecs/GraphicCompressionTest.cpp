@@ -233,7 +233,8 @@ TEST(TIFFLZWTest, InvalidCodesRaise)
     TTIFFLZW decoder;
     // 260 is two above the next free entry (259).
     const Bytes tooHigh = PackCodes(true, { { 256, 9 }, { 65, 9 }, { 66, 9 }, { 260, 9 }, { 257, 9 } });
-    Bytes out(8, 0xEE);
+    // Room for more than the strings: a decoder that writes ahead of its output must put those bytes back.
+    Bytes out(100, 0xEE);
     const uint8_t* source = tooHigh.data();
     try {
         decoder.Decode(source, tooHigh.data() + tooHigh.size(), out.data(), Size(tooHigh), Size(out));
@@ -241,8 +242,11 @@ TEST(TIFFLZWTest, InvalidCodesRaise)
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), kTiffInvalid);
     }
-    // What was decoded before the bad code stays.
-    EXPECT_EQ(out, (Bytes { 65, 66, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE }));
+    // What was decoded before the bad code stays; nothing after it changes.
+    Bytes expected(100, 0xEE);
+    expected[0] = 65;
+    expected[1] = 66;
+    EXPECT_EQ(out, expected);
 
     // Right after a Clear there is no previous string, so even the next free entry cannot be named.
     try {
@@ -369,13 +373,20 @@ TEST(GIFLZWTest, InitialCodeSizeOutsideTheTableFails)
 TEST(GIFLZWTest, InvalidCodesRaise)
 {
     const auto decoder = MakeGif(2);
-    // After Clear, 1 and 2 the next free entry is 7; 8 does not exist (codes are 4 bits by then).
+    // After Clear, 1, 2 and 6 ("1 2", which makes entry 7) the codes are 4 bits wide and the next free entry is 8;
+    // 9 does not exist.
+    const Bytes tooHigh = PackCodes(false, { { 4, 3 }, { 1, 3 }, { 2, 3 }, { 6, 3 }, { 9, 4 }, { 5, 4 } });
+    Bytes out(100, 0xEE);
+    const uint8_t* source = tooHigh.data();
     try {
-        Decode(*decoder, PackCodes(false, { { 4, 3 }, { 1, 3 }, { 2, 3 }, { 8, 4 }, { 5, 4 } }), 16);
+        decoder->Decode(source, tooHigh.data() + tooHigh.size(), out.data(), Size(tooHigh), Size(out));
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), kGifInvalid);
     }
+    Bytes expected(100, 0xEE);
+    std::copy_n(Bytes { 1, 2, 1, 2 }.begin(), 4, expected.begin());
+    EXPECT_EQ(out, expected);
     EXPECT_THROW(Decode(*decoder, PackCodes(false, { { 4, 3 }, { 6, 3 } }), 16), Exception);
 }
 
