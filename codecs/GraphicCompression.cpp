@@ -1,5 +1,6 @@
 #include "codecs/GraphicCompression.h"
 
+#include "framework/CpuDispatch.h"
 #include "framework/Exception.h"
 
 #include <algorithm>
@@ -43,13 +44,6 @@ size_t Span(const void* from, const void* to)
 }
 
 constexpr uint32_t kMaxCodeWidth = 12;
-
-// The decoding loop is written with small lambdas that must melt into it.
-#if defined(__GNUC__) || defined(__clang__)
-#define KAVREL_ALWAYS_INLINE __attribute__((always_inline))
-#else
-#define KAVREL_ALWAYS_INLINE
-#endif
 
 enum class BitOrder { MostSignificantFirst, LeastSignificantFirst };
 
@@ -139,6 +133,8 @@ inline void MoveBlock(uint8_t* to, const uint8_t* from)
 // The LZW decoding both variants share. initialWidth is the code width after a Clear; Clear is
 // 1 shl (initialWidth - 1) and the end code follows it. The width grows once FreeCode reaches
 // 2^width - earlyChange: TIFF writers switch one code early (earlyChange 1), GIF writers do not.
+// The loop is written with small lambdas that must melt into it (KAVREL_ALWAYS_INLINE), or the
+// compiler keeps the decoder's state in memory.
 //
 // A length of 0 marks the codes that need more than a table lookup: Clear, the end code, the code
 // about to be made (the previous string followed by its own first byte) and codes beyond it.
@@ -276,6 +272,44 @@ void DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_
     restoreAfterOutput();
 }
 
+// Exact copies and fills of packets, at most a few hundred bytes, with plain moves: for short packets
+// a call to memcpy or memset, or the string instructions a compiler puts in for a bounded one, costs
+// more than the moves. The last move may overlap the one before it.
+template <size_t size> KAVREL_ALWAYS_INLINE inline void MoveBytes(uint8_t* to, const uint8_t* from)
+{
+    uint8_t bytes[size];
+    std::memcpy(bytes, from, size);
+    std::memcpy(to, bytes, size);
+}
+
+KAVREL_ALWAYS_INLINE inline void CopyPacket(uint8_t* to, const uint8_t* from, size_t count)
+{
+    if (count >= 16) {
+        for (size_t i = 0; i + 16 < count; i += 16)
+            MoveBytes<16>(to + i, from + i);
+        MoveBytes<16>(to + count - 16, from + count - 16);
+    } else if (count >= 8) {
+        MoveBytes<8>(to, from);
+        MoveBytes<8>(to + count - 8, from + count - 8);
+    } else if (count >= 4) {
+        MoveBytes<4>(to, from);
+        MoveBytes<4>(to + count - 4, from + count - 4);
+    } else if (count > 0) {
+        to[0] = from[0];
+        to[count / 2] = from[count / 2];
+        to[count - 1] = from[count - 1];
+    }
+}
+
+KAVREL_ALWAYS_INLINE inline void FillPacket(uint8_t* to, uint8_t value, size_t count)
+{
+    uint8_t bytes[16];
+    std::memset(bytes, value, sizeof bytes);
+    CopyPacket(to, bytes, std::min<size_t>(count, 16));
+    for (size_t i = 16; i < count; i += 16)
+        MoveBytes<16>(to + std::min(i, count - 16), bytes);
+}
+
 } // namespace
 
 TLZWTable::TLZWTable()
@@ -319,14 +353,14 @@ void TPackbitsRLE::Decode(
         const int n = static_cast<int8_t>(*in++);
         if (n >= 0) {
             const size_t count = std::min({ static_cast<size_t>(n) + 1, Span(in, inEnd), Span(out, outEnd) });
-            std::memcpy(out, in, count);
+            CopyPacket(out, in, count);
             in += count;
             out += count;
         } else if (n != -128) {
             if (in == inEnd)
                 break;
             const size_t count = std::min(static_cast<size_t>(1 - n), Span(out, outEnd));
-            std::memset(out, *in++, count);
+            FillPacket(out, *in++, count);
             out += count;
         }
     }
@@ -334,31 +368,68 @@ void TPackbitsRLE::Decode(
 
 void TPackbitsRLE::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
+void TPCXRunReader::SetInput(const uint8_t* in, const uint8_t* inEnd)
+{
+    in_ = in;
+    inEnd_ = in ? inEnd : in;
+}
+
+size_t TPCXRunReader::Read(uint8_t* dest, size_t count)
+{
+    uint8_t* out = dest;
+    uint8_t* const outEnd = dest + count;
+    const uint8_t* in = in_;
+    const uint8_t* const inEnd = inEnd_;
+    const auto run = [&](size_t length, uint8_t value) {
+        const size_t written = std::min(length, Span(out, outEnd));
+        FillPacket(out, value, written);
+        out += written;
+        runLeft_ = length - written;
+        runValue_ = value;
+    };
+    if (runLeft_ > 0)
+        run(runLeft_, runValue_);
+    while (out < outEnd && in < inEnd) {
+        if constexpr (std::endian::native == std::endian::little) {
+            // Eight bytes at a time, while eight are there and have room: those up to the first
+            // count (both top bits set) stand for themselves. They are merged into the output word,
+            // so that nothing after them changes.
+            if (Span(in, inEnd) >= 8 && Span(out, outEnd) >= 8) {
+                uint64_t bytes;
+                std::memcpy(&bytes, in, 8);
+                const uint64_t counts = bytes & bytes << 1 & 0x8080808080808080u;
+                const size_t literals = counts ? static_cast<size_t>(std::countr_zero(counts)) / 8 : 8;
+                if (literals > 0) {
+                    const uint64_t keep = literals == 8 ? 0 : ~uint64_t { 0 } << 8 * literals;
+                    uint64_t old;
+                    std::memcpy(&old, out, 8);
+                    const uint64_t merged = (bytes & ~keep) | (old & keep);
+                    std::memcpy(out, &merged, 8);
+                    in += literals;
+                    out += literals;
+                    continue;
+                }
+            }
+        }
+        if (*in < 0xC0) {
+            *out++ = *in++;
+            continue;
+        }
+        if (Span(in, inEnd) < 2)
+            break; // a count without its byte: left for the next chunk
+        run(in[0] & 0x3Fu, in[1]);
+        in += 2;
+    }
+    in_ = in;
+    return Span(dest, out);
+}
+
 void TPCXRLE::Decode(
     const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
-    const uint8_t* in = source;
-    const uint8_t* const inEnd = MarkedEnd(source, sourceEnd, packedSize);
-    uint8_t* out = dest;
-    uint8_t* const outEnd = OutputEnd(dest, unpackedSize);
-    while (in < inEnd && out < outEnd) {
-        if (*in >= 0xC0) {
-            const size_t count = std::min(static_cast<size_t>(*in++ & 0x3F), Span(out, outEnd));
-            if (in == inEnd)
-                break;
-            std::memset(out, *in++, count);
-            out += count;
-        } else {
-            // A stretch of bytes that stand for themselves goes out in one move.
-            const uint8_t* const literals = in;
-            const uint8_t* const stop = in + std::min(Span(in, inEnd), Span(out, outEnd));
-            do
-                ++in;
-            while (in < stop && *in < 0xC0);
-            std::memcpy(out, literals, Span(literals, in));
-            out += Span(literals, in);
-        }
-    }
+    TPCXRunReader reader;
+    reader.SetInput(source, MarkedEnd(source, sourceEnd, packedSize));
+    reader.Read(dest, Span(dest, OutputEnd(dest, unpackedSize)));
 }
 
 void TPCXRLE::Encode(const uint8_t*, uint8_t*, uint32_t) { }

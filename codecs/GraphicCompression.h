@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Decompressors shared by the readers: two LZW variants and five run-length schemes. They turn
@@ -89,6 +90,27 @@ public:
     void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
         int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
+};
+
+// The PCX run-length scheme in pieces, for readers that decode a picture a few rows at a time: a
+// run that goes on past one piece of output continues in the next, and the packed bytes may come in
+// chunks. TPCXRLE decodes with it in one piece.
+class TPCXRunReader {
+public:
+    // The packed bytes to go on with. Unused() bytes of the previous chunk (a count without its
+    // byte) must be given again at the start of this one.
+    void SetInput(const uint8_t* in, const uint8_t* inEnd);
+    // Decodes up to `count` bytes into dest and returns how many; fewer once the input runs out.
+    size_t Read(uint8_t* dest, size_t count);
+    // The first packed byte not used: the input's end, or a count at its end whose byte is missing.
+    const uint8_t* Unused() const { return in_; }
+    const uint8_t* End() const { return inEnd_; }
+
+private:
+    const uint8_t* in_ = nullptr;
+    const uint8_t* inEnd_ = nullptr;
+    size_t runLeft_ = 0; // bytes of a run that the last piece had no room for
+    uint8_t runValue_ = 0;
 };
 
 // SGI, one row of one channel: a count (a byte, or a big-endian word when SampleSize is 2) with the

@@ -11,6 +11,7 @@
 #include "codecs/SGIGraphic.h"
 #include "codecs/TIFFGraphic.h"
 #include "codecs/TargaGraphic.h"
+#include "codecs/VectorRows.h"
 #include "framework/Bitmap.h"
 #include "framework/FrameworkFormats.h"
 #include "framework/Palette.h"
@@ -176,6 +177,12 @@ void RgbToBgr(const void* source, void* dest, int bitsPerSample, int count)
         return;
     const auto* s = static_cast<const uint8_t*>(source);
     auto* d = static_cast<uint8_t*>(dest);
+#if KAVREL_X86_DISPATCH
+    if (bitsPerSample == 8 && count > 0 && UseX86V3()) {
+        RgbToBgr8X86V3(s, d, static_cast<size_t>(count / 3));
+        return;
+    }
+#endif
     for (int i = 0; i < count / 3; ++i) {
         const uint8_t r = Sample8(s, bitsPerSample, 3 * i);
         const uint8_t g = Sample8(s, bitsPerSample, 3 * i + 1);
@@ -298,4 +305,27 @@ void UndoDifferencing3(void* row, int count)
 void UndoDifferencing4(void* row, int count)
 {
     UndoDifferencing(static_cast<uint8_t*>(row), 4, count);
+}
+
+void RgbDifferencesToBgr(const void* source, void* dest, int count)
+{
+    if (count <= 0)
+        return;
+    const auto* s = static_cast<const uint8_t*>(source);
+    auto* d = static_cast<uint8_t*>(dest);
+#if KAVREL_X86_DISPATCH
+    if (UseX86V3()) {
+        RgbDifferencesToBgrX86V3(s, d, static_cast<size_t>(count / 3));
+        return;
+    }
+#endif
+    uint8_t red = 0, green = 0, blue = 0;
+    for (int i = 0; i < count / 3; ++i) {
+        red = static_cast<uint8_t>(red + s[3 * i]);
+        green = static_cast<uint8_t>(green + s[3 * i + 1]);
+        blue = static_cast<uint8_t>(blue + s[3 * i + 2]);
+        d[3 * i] = blue;
+        d[3 * i + 1] = green;
+        d[3 * i + 2] = red;
+    }
 }

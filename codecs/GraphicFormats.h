@@ -40,3 +40,7 @@ void LabPlanesToBgr(const void* l, const void* a, const void* b, void* dest, int
 void UndoDifferencing1(void* row, int count);
 void UndoDifferencing3(void* row, int count);
 void UndoDifferencing4(void* row, int count);
+
+// UndoDifferencing3 followed by RgbToBgr on 8-bit samples, in one pass that leaves Source as it was;
+// Count is the number of samples, as for RgbToBgr.
+void RgbDifferencesToBgr(const void* source, void* dest, int count);

@@ -20,6 +20,7 @@ constexpr int64_t kTrailingPaletteSize = 769;  // the marker byte and 256 entrie
 constexpr uint8_t kPaletteMarker = 0x0C;
 constexpr int kGreyPaletteInfo = 2;
 constexpr int kDefaultPaletteVersion = 3;
+constexpr int64_t kChunkSize = 256 * 1024; // packed bytes read at a time
 
 const char kNotPcx[] = "Not a PCX or SCR file.";
 const char kWrongPixelFormat[] = "PCX: wrong pixel format";
@@ -199,37 +200,49 @@ void TPCXGraphic::LoadStream(TStream& stream)
         SetPalette(MakePalette(h, format, stream));
     SetSize(width, height);
 
-    const std::vector<uint8_t> data = stream.ReadBytes(dataSize);
-    const int64_t lineBytes = int64_t{h.planes} * h.bytesPerLine;
-    const int64_t imageBytes = lineBytes * height;
-    std::vector<uint8_t> decoded;
-    if (h.encoding == 1) {
-        // Decoded as one piece, so runs may go on from one row into the next. Two packed bytes give
-        // at most 63, which bounds what a short file can make of a header's claims.
-        const int64_t producible = (static_cast<int64_t>(data.size()) + 1) / 2 * 63;
-        const int64_t unpacked = std::min({imageBytes, producible, int64_t{INT32_MAX}});
-        decoded.assign(static_cast<size_t>(unpacked), 0);
-        TPCXRLE decoder;
-        const uint8_t* source = data.data();
-        decoder.Decode(source, data.data() + data.size(), decoded.data(),
-                       static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(data.size()), INT32_MAX)),
-                       static_cast<int32_t>(unpacked));
-    }
-    const std::vector<uint8_t>& pixels = h.encoding == 1 ? decoded : data;
+    // The rows come a few at a time from packed bytes read in chunks, so that the bitmap is the only
+    // copy of the whole picture. Runs may go on from one row into the next.
+    const size_t lineBytes = size_t { h.planes } * static_cast<size_t>(h.bytesPerLine);
+    // What the image's rows can take; the decoded bytes stop at 2 GiB as well.
+    const int64_t rowBytesTotal = static_cast<int64_t>(lineBytes) * height;
+    const int64_t limit = h.encoding == 1 ? std::min<int64_t>(rowBytesTotal, INT32_MAX) : rowBytesTotal;
+    int64_t dataLeft = dataSize;
+    // Packed bytes: a chunk at a time, after what the last chunk left unused (a count whose byte is in
+    // the next one).
+    std::vector<uint8_t> chunk(h.encoding == 1 ? static_cast<size_t>(std::min<int64_t>(dataSize, kChunkSize)) + 1 : 0);
+    TPCXRunReader runs;
+    runs.SetInput(chunk.data(), chunk.data());
+    const auto readData = [&](uint8_t* to, size_t count) {
+        if (h.encoding != 1) {
+            const int64_t got = stream.Read(to, std::min<int64_t>(static_cast<int64_t>(count), dataLeft));
+            dataLeft -= got;
+            return static_cast<size_t>(got);
+        }
+        size_t got = runs.Read(to, count);
+        while (got < count && dataLeft > 0) {
+            const auto unused = static_cast<size_t>(runs.End() - runs.Unused());
+            std::memmove(chunk.data(), runs.Unused(), unused);
+            const int64_t room = std::min<int64_t>(dataLeft, static_cast<int64_t>(chunk.size() - unused));
+            const int64_t read = std::max<int64_t>(stream.Read(chunk.data() + unused, room), 0);
+            dataLeft = read > 0 ? dataLeft - read : 0;
+            runs.SetInput(chunk.data(), chunk.data() + unused + read);
+            got += runs.Read(to + got, count - got);
+        }
+        return got;
+    };
 
     // Rows the data do not reach stay blank; a row cut short is completed with zeros.
-    std::vector<uint8_t> partialRow;
+    std::vector<uint8_t> line(lineBytes);
     for (int y = 0; y < height; ++y) {
-        const int64_t offset = y * lineBytes;
-        if (offset >= static_cast<int64_t>(pixels.size()))
+        const int64_t offset = y * static_cast<int64_t>(lineBytes);
+        if (offset >= limit)
             break;
-        const uint8_t* src = pixels.data() + offset;
-        if (static_cast<int64_t>(pixels.size()) - offset < lineBytes) {
-            partialRow.assign(static_cast<size_t>(lineBytes), 0);
-            std::copy(pixels.begin() + offset, pixels.end(), partialRow.begin());
-            src = partialRow.data();
-        }
-        ConvertRow(src, h.bytesPerLine, width, format, ScanLine(y));
+        const size_t wanted = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(lineBytes), limit - offset));
+        const size_t got = readData(line.data(), wanted);
+        if (got == 0)
+            break;
+        std::fill(line.begin() + static_cast<ptrdiff_t>(got), line.end(), 0);
+        ConvertRow(line.data(), h.bytesPerLine, width, format, ScanLine(y));
     }
 }
 

@@ -387,6 +387,10 @@ public:
 
     void Convert(uint8_t* row, uint8_t* dest) const
     {
+        if (differencing_ && layout_.conversion == Conversion::Rgb && bitsPerSample_ == 8) {
+            RgbDifferencesToBgr(row, dest, width_ * 3); // one pass instead of two
+            return;
+        }
         if (swapSamples_)
             SwapWords(row, static_cast<int>(bytesPerRow_ / 2));
         if (differencing_)

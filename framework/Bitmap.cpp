@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
 
 KAVREL_DEFINE_GRAPHIC_CLASS(TBitmap, TGraphic)
 
@@ -82,9 +83,38 @@ std::vector<TPaletteEntry> DefaultColorTable(TPixelFormat format)
     return table;
 }
 
-void TBitmap::FreeDeleter::operator()(uint8_t* p) const
+void TPixelDeleter::operator()(uint8_t* p) const
 {
-    std::free(p);
+    if (mapped)
+        munmap(p, mapped);
+    else
+        std::free(p);
+}
+
+TBitmap::PixelBuffer TBitmap::AllocatePixels(size_t bytes)
+{
+    // Large pictures get pages of their own, aligned to 2 MB and, where the system allows, backed by
+    // huge pages: a 36 MB picture then costs some 20 page faults on first touch instead of 9,000.
+    // Freshly mapped pages are zero, so nothing needs clearing.
+    constexpr size_t kHugePage = size_t { 2 } << 20;
+    if (bytes >= kHugePage) {
+        const size_t length = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+        void* const area
+            = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (area == MAP_FAILED)
+            return nullptr;
+        auto* const start = static_cast<uint8_t*>(area);
+        auto* const aligned
+            = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
+        if (aligned > start)
+            munmap(start, static_cast<size_t>(aligned - start));
+        munmap(aligned + length, static_cast<size_t>(start + kHugePage - aligned));
+#ifdef MADV_HUGEPAGE
+        madvise(aligned, length, MADV_HUGEPAGE);
+#endif
+        return PixelBuffer(aligned, TPixelDeleter { length });
+    }
+    return PixelBuffer(static_cast<uint8_t*>(std::calloc(bytes, 1)));
 }
 
 uint64_t TBitmap::MaxImageBytes()
@@ -129,7 +159,7 @@ TBitmap& TBitmap::operator=(const TBitmap& other)
     const size_t bytes = other.pixels_ ? other.Stride() * static_cast<size_t>(other.height_) : 0;
     PixelBuffer pixels;
     if (bytes > 0) {
-        pixels.reset(static_cast<uint8_t*>(std::malloc(bytes)));
+        pixels = AllocatePixels(bytes);
         if (!pixels)
             throw EOutOfResources("Out of memory for a " + std::to_string(other.width_) + "x" +
                                   std::to_string(other.height_) + " bitmap");
@@ -155,8 +185,7 @@ void TBitmap::Reallocate(int width, int height)
     const size_t newStride = (newRowBytes + 3) & ~size_t{3};
     PixelBuffer fresh;
     if (newStride * static_cast<size_t>(height) > 0) {
-        // calloc: zero-filled, and the kernel hands out zero pages lazily for large pictures.
-        fresh.reset(static_cast<uint8_t*>(std::calloc(newStride, static_cast<size_t>(height))));
+        fresh = AllocatePixels(newStride * static_cast<size_t>(height));
         if (!fresh)
             throw EOutOfResources("Out of memory for a " + std::to_string(width) + "x" + std::to_string(height) + " bitmap");
         if (pixels_) {

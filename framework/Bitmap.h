@@ -22,6 +22,13 @@ const char* PixelFormatName(TPixelFormat format);
 int BitsPerPixel(TPixelFormat format);
 inline bool IsIndexed(TPixelFormat format) { return format == pf1bit || format == pf4bit || format == pf8bit; }
 
+// Releases a bitmap's pixel memory the way it was obtained: mapped pages (`mapped` bytes) or the
+// heap (0).
+struct TPixelDeleter {
+    size_t mapped = 0;
+    void operator()(uint8_t* p) const;
+};
+
 // A raster picture. Row 0 is the top row. Rows are zero-filled when made, so nothing ever shows
 // uninitialised memory; a size beyond MaxImageBytes() is refused before anything is allocated.
 class TBitmap : public TGraphic {
@@ -82,10 +89,9 @@ public:
     static void CheckSize(int64_t width, int64_t height, TPixelFormat format);
 
 private:
-    struct FreeDeleter {
-        void operator()(uint8_t* p) const;
-    };
-    using PixelBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
+    using PixelBuffer = std::unique_ptr<uint8_t, TPixelDeleter>;
+    // Zero-filled memory for `bytes` pixel bytes; null when there is none to be had.
+    static PixelBuffer AllocatePixels(size_t bytes);
 
     void Reallocate(int width, int height);
     void ApplyDefaultColorTable();

@@ -263,15 +263,21 @@ void ReadWindowsBitmap(TStream& stream, TBitmap& bitmap)
         return;
     }
 
+    if (rawCopy) {
+        // The rows go straight into the bitmap; the padding after each is skipped.
+        const auto rowBytes = static_cast<int64_t>(bitmap.RowBytes());
+        uint8_t padding[4];
+        for (int64_t k = 0; k < height; ++k) {
+            stream.ReadBuffer(bitmap.ScanLine(static_cast<int>(topDown ? k : height - 1 - k)), rowBytes);
+            stream.ReadBuffer(padding, static_cast<int64_t>(fileStride) - rowBytes);
+        }
+        return;
+    }
     std::vector<uint8_t> row(fileStride);
     const Channel channels[4] = {Channel(masks[0]), Channel(masks[1]), Channel(masks[2]), Channel(masks[3])};
     for (int64_t k = 0; k < height; ++k) {
         stream.ReadBuffer(row.data(), static_cast<int64_t>(fileStride));
         uint8_t* dest = bitmap.ScanLine(static_cast<int>(topDown ? k : height - 1 - k));
-        if (rawCopy) {
-            std::memcpy(dest, row.data(), static_cast<size_t>(bitmap.RowBytes()));
-            continue;
-        }
         const int outBytes = format == pf32bit ? 4 : 3;
         for (int64_t x = 0; x < h.width; ++x) {
             const uint32_t pixel = bits == 16 ? uint32_t(row[2 * x] | row[2 * x + 1] << 8)

@@ -102,6 +102,9 @@ std::vector<uint8_t> TStream::ReadBytes(int64_t count)
 
 namespace {
 constexpr size_t kReadBufferSize = 64 * 1024;
+// From this size on, a read is worth a system call of its own: copying through the buffer would cost
+// more.
+constexpr int64_t kDirectReadSize = 8 * 1024;
 }
 
 TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fileName)
@@ -158,8 +161,9 @@ int64_t TFileStream::Read(void* buffer, int64_t count)
             continue;
         }
         const int64_t wanted = count - done;
-        if (wanted >= static_cast<int64_t>(kReadBufferSize)) {
-            // Large reads go straight into the caller's memory; the buffer no longer mirrors the file.
+        if (count >= kDirectReadSize) {
+            // Large reads (a picture's row, a strip) go straight into the caller's memory rather
+            // than through the buffer; the buffer no longer mirrors the file.
             bufferStart_ = bufferEnd_ = 0;
             const ssize_t got = ::read(fd_, out + done, static_cast<size_t>(std::min<int64_t>(wanted, 1 << 30)));
             if (got < 0 && errno == EINTR)

@@ -1,12 +1,14 @@
 #include "codecs/GraphicFormats.h"
+
 #include "framework/Bitmap.h"
+#include "framework/CpuDispatch.h"
 #include "framework/Picture.h"
 #include "tests/support/TestData.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
+#include <gtest/gtest.h>
+#include <random>
 #include <vector>
 
 namespace {
@@ -244,6 +246,45 @@ TEST(RowRoutinesTest, UndoDifferencing)
     uint8_t four[] = {1, 2, 3, 4, 1, 1, 1, 1};
     UndoDifferencing4(four, 1);
     EXPECT_EQ((std::vector<uint8_t>(four, four + 8)), (std::vector<uint8_t>{1, 2, 3, 4, 2, 3, 4, 5}));
+}
+
+// The routines with a version for newer x86-64 processors: that version and the portable one give the same
+// rows, leave the bytes after a row alone, and the one-pass differencing matches the two routines it joins.
+TEST(RowRoutinesTest, ProcessorVersionsAndOnePassDifferencingAgree)
+{
+    std::mt19937 rng(3);
+    constexpr size_t kGuard = 32;
+    for (int width : { 0, 1, 4, 5, 6, 10, 11, 16, 33, 100, 4080 }) {
+        const size_t bytes = static_cast<size_t>(width) * 3;
+        std::vector<uint8_t> rgb(bytes);
+        for (uint8_t& b : rgb)
+            b = static_cast<uint8_t>(rng());
+        const int count = width * 3;
+
+        std::vector<uint8_t> reference(rgb);
+        UndoDifferencing3(reference.data(), width - 1);
+        RgbToBgr(reference.data(), reference.data(), 8, count);
+
+        std::vector<uint8_t> swapped[2], summed[2], inPlace[2];
+        for (bool portable : { false, true }) {
+            ForcePortableCode(portable);
+            swapped[portable].assign(bytes + kGuard, 0x5A);
+            RgbToBgr(rgb.data(), swapped[portable].data(), 8, count);
+            summed[portable].assign(bytes + kGuard, 0x5A);
+            RgbDifferencesToBgr(rgb.data(), summed[portable].data(), count);
+            inPlace[portable] = rgb;
+            RgbToBgr(inPlace[portable].data(), inPlace[portable].data(), 8, count);
+        }
+        ForcePortableCode(false);
+        EXPECT_EQ(swapped[0], swapped[1]) << width;
+        EXPECT_EQ(summed[0], summed[1]) << width;
+        EXPECT_EQ(inPlace[0], inPlace[1]) << width;
+        EXPECT_EQ(
+            std::vector<uint8_t>(swapped[0].begin() + bytes, swapped[0].end()), std::vector<uint8_t>(kGuard, 0x5A));
+        EXPECT_EQ(std::vector<uint8_t>(summed[0].begin(), summed[0].begin() + bytes), reference) << width;
+        EXPECT_EQ(std::vector<uint8_t>(summed[0].begin() + bytes, summed[0].end()), std::vector<uint8_t>(kGuard, 0x5A));
+        EXPECT_EQ(std::vector<uint8_t>(swapped[0].begin(), swapped[0].begin() + bytes), inPlace[0]) << width;
+    }
 }
 
 }  // namespace

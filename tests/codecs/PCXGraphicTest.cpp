@@ -5,9 +5,9 @@
 #include "framework/PixelConversion.h"
 #include "framework/Stream.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <array>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -284,6 +284,35 @@ TEST(PCXRead, RunLengthDataDecodeAsOnePiece)
     EXPECT_EQ(Bytes(g.ScanLine(0), g.ScanLine(0) + 6), (Bytes{50, 50, 50, 50, 50, 50}));
     // Row 1: red 50, 50; green 0xC5, 1; blue 2, 3.
     EXPECT_EQ(Bytes(g.ScanLine(1), g.ScanLine(1) + 6), (Bytes{2, 0xC5, 50, 3, 1, 50}));
+
+    // A long picture of runs of two: the reader takes its packed bytes a piece at a time, and wherever a piece
+    // ends, a run's count must find its byte. One stream starts with a byte that stands for itself, so that
+    // the counts fall at odd offsets in one and at even offsets in the other.
+    PcxFields wide = f;
+    wide.xMax = 999;
+    wide.yMax = 119;
+    wide.bytesPerLine = 1000;
+    for (bool leadingLiteral : { false, true }) {
+        Bytes decoded(3000 * 120);
+        Bytes stream;
+        size_t i = 0;
+        if (leadingLiteral) {
+            decoded[i++] = 5;
+            stream.push_back(5);
+        }
+        for (; i < decoded.size(); i += 2) {
+            const auto value = static_cast<uint8_t>(i * 7 + 3);
+            const size_t count = std::min<size_t>(2, decoded.size() - i);
+            std::fill_n(decoded.begin() + static_cast<ptrdiff_t>(i), count, value);
+            stream.insert(stream.end(), { static_cast<uint8_t>(0xC0 | count), value });
+        }
+        const TPCXGraphic big = Load(Concat({ Header(wide), stream }));
+        for (int y = 0; y < 120; ++y)
+            for (int x = 0; x < 1000; ++x)
+                for (int plane = 0; plane < 3; ++plane)
+                    ASSERT_EQ(big.ScanLine(y)[3 * x + 2 - plane], decoded[y * 3000 + plane * 1000 + x])
+                        << x << ", " << y << " plane " << plane;
+    }
 
     // Packed data that end early leave the rest blank.
     const TPCXGraphic cut = Load(Concat({Header(f), {0xC3, 9}}));

@@ -99,6 +99,35 @@ TEST(BitmapTest, ResizingKeepsTheTopLeftAndZeroesTheRest)
     EXPECT_EQ(mono.ScanLine(0)[0], 0xE0);
 }
 
+TEST(BitmapTest, LargePicturesAreZeroFilledResizedAndCopiedAlike)
+{
+    // Large pictures live in memory of their own (whole pages); small ones on the heap. Moving between the two
+    // keeps the same rules.
+    TBitmap b;
+    b.SetPixelFormat(pf24bit);
+    b.SetSize(1500, 1000);
+    const int last = b.RowBytes() - 1;
+    for (int y : { 0, 999 })
+        for (int i : { 0, last })
+            ASSERT_EQ(b.ScanLine(y)[i], 0);
+    b.ScanLine(0)[0] = 1;
+    b.ScanLine(999)[last] = 2;
+    b.SetSize(1600, 1100);
+    EXPECT_EQ(b.ScanLine(0)[0], 1);
+    EXPECT_EQ(b.ScanLine(999)[last], 2);
+    EXPECT_EQ(b.ScanLine(999)[last + 1], 0);
+    EXPECT_EQ(b.ScanLine(1099)[b.RowBytes() - 1], 0);
+    TBitmap copy(b);
+    copy.ScanLine(0)[0] = 3;
+    EXPECT_EQ(b.ScanLine(0)[0], 1);
+    EXPECT_EQ(copy.ScanLine(999)[last], 2);
+    b.SetSize(10, 10);
+    EXPECT_EQ(b.ScanLine(0)[0], 1);
+    b.SetSize(1500, 1000);
+    EXPECT_EQ(b.ScanLine(0)[0], 1);
+    EXPECT_EQ(b.ScanLine(999)[last], 0);
+}
+
 TEST(BitmapTest, HugeSizesAreRefusedBeforeAllocating)
 {
     TBitmap b;
