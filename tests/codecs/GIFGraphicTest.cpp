@@ -2,6 +2,7 @@
 
 #include "framework/Exception.h"
 #include "framework/Stream.h"
+#include "tests/support/ReaderTesting.h"
 #include "tests/support/ReferenceEncoders.h"
 
 #include <gtest/gtest.h>
@@ -124,29 +125,8 @@ ImageOptions With()
     return {};
 }
 
-TGIFGraphic Load(const Bytes& bytes)
-{
-    TGIFGraphic graphic;
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
-    return graphic;
-}
-
-std::string LoadError(const Bytes& bytes)
-{
-    try {
-        Load(bytes);
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "loaded";
-}
-
-Bytes Row(const TBitmap& bitmap, int y)
-{
-    const uint8_t* p = bitmap.ScanLine(y);
-    return Bytes(p, p + bitmap.RowBytes());
-}
+constexpr auto Load = LoadAs<TGIFGraphic>;
+constexpr auto LoadError = LoadErrorAs<TGIFGraphic>;
 
 Bytes Ramp(size_t count, int modulo)
 {

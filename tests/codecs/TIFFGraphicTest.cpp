@@ -2,6 +2,7 @@
 
 #include "framework/Exception.h"
 #include "framework/Stream.h"
+#include "tests/support/ReaderTesting.h"
 #include "tests/support/ReferenceEncoders.h"
 #include "tests/support/TestData.h"
 
@@ -143,30 +144,8 @@ private:
     std::vector<Bytes> strips_;
 };
 
-TTIFFGraphic Load(const Bytes& bytes)
-{
-    TTIFFGraphic graphic;
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
-    return graphic;
-}
-
-// The message of the failure that loading raises, or "loaded".
-std::string LoadError(const Bytes& bytes)
-{
-    try {
-        Load(bytes);
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "loaded";
-}
-
-Bytes Row(const TBitmap& bitmap, int y)
-{
-    const uint8_t* p = bitmap.ScanLine(y);
-    return Bytes(p, p + bitmap.RowBytes());
-}
+constexpr auto Load = LoadAs<TTIFFGraphic>;
+constexpr auto LoadError = LoadErrorAs<TTIFFGraphic>;
 
 // The picture as R, G, B, A, for comparing pictures whatever their layout.
 Bytes Rgba(const TBitmap& bitmap)
