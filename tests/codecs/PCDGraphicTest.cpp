@@ -130,11 +130,24 @@ TEST(PCDGraphicTest, OrientationsPlaceTheStoredSamples)
         std::function<std::pair<int, int>(int x, int line)> place;
     };
     const Case cases[] = {
-        {0, w, h, [](int x, int line) { return std::pair{x, line}; }},
-        // Only the two low bits count: 5 is orientation 1.
-        {5, h, w, [](int x, int line) { return std::pair{line, w - 1 - x}; }},
-        {2, w, h, [](int x, int line) { return std::pair{x, h - 1 - line}; }},
-        {3, h, w, [](int x, int line) { return std::pair{line, x}; }},
+        { 0, w, h,
+            [](int x, int line) {
+                return std::pair { x, line };
+            } },
+        // Only the two low bits count: 5 is orientation 1, a quarter turn anticlockwise.
+        { 5, h, w,
+            [](int x, int line) {
+                return std::pair { line, w - 1 - x };
+            } },
+        // A half turn, and a quarter turn clockwise: rotations, never mirror images.
+        { 2, w, h,
+            [](int x, int line) {
+                return std::pair { w - 1 - x, h - 1 - line };
+            } },
+        { 3, h, w,
+            [](int x, int line) {
+                return std::pair { h - 1 - line, x };
+            } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.orientationByte));
