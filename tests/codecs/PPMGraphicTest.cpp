@@ -110,8 +110,11 @@ TEST(PPMGraphicTest, CommentsNeverCount)
     ASSERT_EQ(g.Width(), 2);
     ASSERT_EQ(g.Height(), 1);
     EXPECT_EQ(Row(g, 0), (std::vector<uint8_t>{5, 9}));
-    // A comment on the magic's line is removed with it.
+    // Any white space or comment separates the header's fields, on the magic's line too.
     EXPECT_EQ(Load("P5 # 7 7\n1 1\n255\n\x2A").Width(), 1);
+    EXPECT_EQ(Row(Load("P6 2 1 255 \x01\x02\x03\x04\x05\x06"), 0), (std::vector<uint8_t> { 3, 2, 1, 6, 5, 4 }));
+    EXPECT_EQ(Row(Load("P5#c\n2#c\n1\t255\r\x23\x24"), 0), (std::vector<uint8_t> { 0x23, 0x24 }));
+    EXPECT_EQ(Row(Load("P1 3 1 1 0 1"), 0), (std::vector<uint8_t> { 0xA0 }));
 }
 
 TEST(PPMGraphicTest, CommentRightAfterDigitsIsSkippedToo)
@@ -120,8 +123,11 @@ TEST(PPMGraphicTest, CommentRightAfterDigitsIsSkippedToo)
     EXPECT_EQ(Row(Load("P2\n2 1\n255\n7#comment 99\n9\n"), 0), (std::vector<uint8_t>{7, 9}));
     // A comment after the last number may run to the end of the file.
     EXPECT_EQ(Row(Load("P2\n2 1\n255\n7 9#end"), 0), (std::vector<uint8_t>{7, 9}));
-    // In the binary variants the one character after the last header number ends the header, even "#".
-    EXPECT_EQ(Row(Load("P5\n2 1\n255#\x23\x24"), 0), (std::vector<uint8_t>{0x23, 0x24}));
+    // In the binary variants a comment there ends at its first line end, as netpbm has it: "\r\n"
+    // leaves the "\n" as the first sample.
+    EXPECT_EQ(Row(Load("P5\n2 1\n255#c\n\x23\x24"), 0), (std::vector<uint8_t> { 0x23, 0x24 }));
+    EXPECT_EQ(Row(Load("P5\n2 1\n255#c\r\n\x23\x24"), 0), (std::vector<uint8_t> { 0x0A, 0x23 }));
+    EXPECT_EQ(LoadError(Raw("P5\n2 1\n255#\x23\x24")), "PPM: Stream read error.");
 }
 
 TEST(PPMGraphicTest, WindowsLineEnds)
@@ -163,8 +169,8 @@ TEST(PPMGraphicTest, UnknownVariantGivesAnEmptyPicture)
         EXPECT_NO_THROW(g.LoadStream(stream)) << text;
         EXPECT_TRUE(g.Empty()) << text;
     }
-    // Anything after the digit on the magic's line is ignored: "P56" is P5.
-    EXPECT_EQ(Row(Load("P56\n1 1\n255\n\x01"), 0), (std::vector<uint8_t>{1}));
+    // Only one digit belongs to the magic: "P56" is P5 six pixels wide.
+    EXPECT_EQ(Load("P56\n1 255\n\x01\x02\x03\x04\x05\x06").Width(), 6);
 }
 
 TEST(PPMGraphicTest, MissingDataFailsWithTheReadError)
