@@ -153,22 +153,31 @@ TEST_F(CUTGraphicTest, MalformedRowsStayInsideTheRowAndTheData)
     EXPECT_EQ(Bytes(graphic.ScanLine(2), graphic.ScanLine(2) + 4), Bytes(4, 9));
 }
 
-TEST_F(CUTGraphicTest, ShortFilesFail)
+TEST_F(CUTGraphicTest, FilesCutShortShowTheRowsTheyHold)
 {
     TCUTGraphic graphic;
     for (size_t size : {0, 1, 3, 5}) {
         SCOPED_TRACE(size);
         EXPECT_EQ(MessageOf([&] { LoadInto(graphic, Bytes(kOnePixel42.begin(), kOnePixel42.begin() + size)); }),
-                  "Stream read error");
+            "Stream read error");
     }
-    // Every row needs at least its length, one run per 127 pixels and its terminating zero: 2 x 7
-    // bytes for two rows of 128 pixels. Less than that cannot be the image the header announces.
+    // Two rows of 128 pixels: runs of 127 and of 1.
     const Bytes twoRows = {0x04, 0x00, 0xFF, 1, 0x81, 2, 0x00, 0x04, 0x00, 0xFF, 3, 0x81, 4, 0x00};
-    LoadInto(graphic, CutFile(128, 2, twoRows));
-    EXPECT_EQ(graphic.ScanLine(1)[127], 4);
-    EXPECT_EQ(MessageOf([&] { LoadInto(graphic, CutFile(128, 2, Bytes(twoRows.begin(), twoRows.end() - 1))); }),
-              "Stream read error");
+    Bytes firstRow(127, 1);
+    firstRow.push_back(2);
+    // Cut in the second row's terminator, its last run, its first run, and before its length.
+    for (size_t cut : { 1, 2, 4, 7 }) {
+        SCOPED_TRACE(cut);
+        LoadInto(graphic, CutFile(128, 2, Bytes(twoRows.begin(), twoRows.end() - cut)));
+        ASSERT_EQ(graphic.Height(), 2);
+        EXPECT_EQ(Bytes(graphic.ScanLine(0), graphic.ScanLine(0) + 128), firstRow);
+        EXPECT_EQ(graphic.ScanLine(1)[126], cut < 4 ? 3 : 0);
+        EXPECT_EQ(graphic.ScanLine(1)[127], cut < 2 ? 4 : 0);
+    }
+    // The picture stays bounded by the data: a header announcing a large one with a few bytes
+    // behind it is refused before anything is made.
     EXPECT_EQ(MessageOf([&] { LoadInto(graphic, CutFile(60000, 1000, {})); }), "Stream read error");
+    EXPECT_EQ(MessageOf([&] { LoadInto(graphic, CutFile(60000, 1000, twoRows)); }), "Stream read error");
 }
 
 TEST_F(CUTGraphicTest, PaletteFileBesideTheImageColoursIt)
@@ -189,6 +198,28 @@ TEST_F(CUTGraphicTest, PaletteFileBesideTheImageColoursIt)
     EXPECT_EQ(table[15], Numbered(15));
     // Index 40 has no entry of its own.
     EXPECT_EQ(graphic->ScanLine(0)[2], 40);
+}
+
+TEST_F(CUTGraphicTest, PaletteFileExtensionMayHaveAnyLetterCase)
+{
+    const struct {
+        const char* image;
+        const char* palette;
+    } cases[] = { { "PHOTO.CUT", "PHOTO.PAL" }, { "photo.cut", "photo.PAL" }, { "Scan.Cut", "Scan.pAl" },
+        { "dos.CUT", "dos.pal" } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        Write(c.palette, PalFile(NumberedEntries(16), 15, 1));
+        TCUTGraphic graphic;
+        graphic.LoadFile(Write(c.image, kOnePixel42));
+        EXPECT_EQ(graphic.ColorTable().size(), 16u);
+    }
+    // With several spellings present, the lower-case one wins.
+    Write("both.PAL", PalFile(NumberedEntries(4), 3, 1));
+    Write("both.pal", PalFile(NumberedEntries(8), 7, 1));
+    TCUTGraphic graphic;
+    graphic.LoadFile(Write("both.cut", kOnePixel42));
+    EXPECT_EQ(graphic.ColorTable().size(), 8u);
 }
 
 TEST_F(CUTGraphicTest, EntriesNeverCrossABlockBoundary)
