@@ -16,6 +16,8 @@ KAVREL_PACKAGES=(
   xvfb openbox xdotool xclip x11-utils              # the X11 tests
   fonts-wqy-microhei                                # Chinese menus and dialogs
   imagemagick netpbm libtiff-tools                  # independent decoders for cross-checks
+  python3-pil                                       # Pillow, the independent reader of written PNG files
+  desktop-file-utils appstream dpkg-dev file        # install rules and the Debian package, checked
 )
 
 as_root() {
