@@ -64,6 +64,9 @@ std::unique_ptr<TBitmap> TOxaScreenCapture::WithRestore(const std::function<std:
     std::unique_ptr<TBitmap> result;
     try {
         result = body();
+    } catch (const ECaptureCancelled&) {
+        // A pick cancelled in the desktop's own dialog ends like a cancelled overlay: no bitmap.
+        result = nullptr;
     } catch (...) {
         try {
             RestoreStep();

@@ -2,7 +2,8 @@
 
 #include "capture/ClipboardImage.h"
 #include "capture/OxaCapture.h"
-#include "capture/X11CapturePlatform.h"
+#include "capture/SessionCapturePlatform.h"
+#include "capture/WaylandCapturePlatform.h"
 #include "framework/Exception.h"
 #include "tools/kavrel-cli/GeometryArgument.h"
 #include "tools/kavrel-cli/RasterOutput.h"
@@ -12,21 +13,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <optional>
 
 namespace {
-
-// The capture platform without a window of its own; the image meant for the clipboard is kept for the
-// clipboard server that outlives the command.
-class CommandLinePlatform : public X11CapturePlatform {
-public:
-    void CopyToClipboard(const TBitmap& bitmap) override { clipboardImage = std::make_unique<TBitmap>(bitmap); }
-    std::unique_ptr<TBitmap> clipboardImage;
-};
 
 enum class Target { Desktop, ActiveWindow, Area };
 
@@ -146,17 +141,75 @@ bool ServeClipboard(const TBitmap& image)
     ::_exit(held ? 0 : 1);
 }
 
+// Offers the image on a Wayland clipboard through wl-copy (wl-clipboard), which serves it from a process
+// of its own until another program takes the clipboard. A client without a window cannot offer it itself.
+enum class WaylandClipboard { Set, Failed, NoTool };
+WaylandClipboard OfferWithWlCopy(const TBitmap& image)
+{
+    int status = 0;
+    {
+        int argc = 1;
+        char name[] = "kavrel-cli";
+        char* argv[] = {name, nullptr};
+        const QCoreApplication app(argc, argv);
+        const QByteArray png = CaptureMimeData(image).data(QStringLiteral("image/png"));
+        std::fflush(nullptr);
+        int input[2];
+        if (png.isEmpty() || ::pipe2(input, O_CLOEXEC) != 0)
+            return WaylandClipboard::Failed;
+        const pid_t pid = ::fork();
+        if (pid < 0) {
+            ::close(input[0]);
+            ::close(input[1]);
+            return WaylandClipboard::Failed;
+        }
+        if (pid == 0) {
+            ::dup2(input[0], 0);
+            const int null = ::open("/dev/null", O_WRONLY);
+            if (null >= 0) {
+                ::dup2(null, 1);
+                ::dup2(null, 2);
+            }
+            ::execlp("wl-copy", "wl-copy", "--type", "image/png", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(input[0]);
+        const char* data = png.constData();
+        for (qsizetype left = png.size(); left > 0;) {
+            const ssize_t n = ::write(input[1], data, static_cast<size_t>(left));
+            if (n <= 0)
+                break;
+            data += n;
+            left -= n;
+        }
+        ::close(input[1]);
+        // wl-copy returns once its server in the background holds the clipboard.
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+        return WaylandClipboard::NoTool;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? WaylandClipboard::Set : WaylandClipboard::Failed;
+}
+
 int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     const Options options = ParseOptions(args);
+    const bool wayland = IsWaylandSession();
     std::unique_ptr<TBitmap> image;
-    std::unique_ptr<TBitmap> clipboardImage;
     {
-        CommandLinePlatform platform;
-        TOxaScreenCapture capture(platform);
+        // The screenshot service answers through the application's event loop.
+        std::optional<QCoreApplication> app;
+        int argc = 1;
+        char name[] = "kavrel-cli";
+        char* argv[] = {name, nullptr};
+        if (wayland)
+            app.emplace(argc, argv);
+        const std::unique_ptr<ICapturePlatform> platform = CreateSessionCapturePlatform();
+        TOxaScreenCapture capture(*platform);
         capture.SetMinimize(false);  // no window of its own to hide
         capture.SetDelay(options.delay);
-        capture.SetAuto(options.clipboard);
+        capture.SetAuto(false);  // the clipboard is served below, by a process that outlives the command
         switch (options.target) {
         case Target::Desktop:
             image = capture.CaptureDesktop();
@@ -165,7 +218,7 @@ int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
             image = capture.CaptureActiveWindow();
             break;
         case Target::Area: {
-            const TPoint screen = platform.GetScreenSize();
+            const TPoint screen = platform->GetScreenSize();
             const TRect rect = PlaceOnScreen(*options.geometry, screen);
             if (rect.Width() <= 0)
                 throw Exception("capture: the area lies outside the screen (" + std::to_string(screen.X) + "x"
@@ -174,19 +227,33 @@ int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
             break;
         }
         }
-        clipboardImage = std::move(platform.clipboardImage);
-    } // the X connection is closed here, before any child process exists
+    }  // the display connections are closed here, before any child process exists
+    if (!image)
+        throw Exception("capture: the window was not picked (cancelled)");
     if (image->Empty())
         throw Exception("capture: the captured image is empty");
 
     WriteRasterOutput(options.file, *image);
     out << options.file << ": " << image->Width() << 'x' << image->Height() << '\n';
 
-    if (clipboardImage && !ServeClipboard(*clipboardImage)) {
-        err << "kavrel-cli: capture: " << options.file << " was written, but the clipboard could not be taken\n";
-        return 1;
+    if (!options.clipboard)
+        return 0;
+    if (wayland) {
+        switch (OfferWithWlCopy(*image)) {
+        case WaylandClipboard::Set:
+            return 0;
+        case WaylandClipboard::NoTool:
+            err << "kavrel-cli: capture: " << options.file
+                << " was written; the clipboard was not set (install wl-clipboard for wl-copy)\n";
+            return 0;
+        case WaylandClipboard::Failed:
+            break;
+        }
+    } else if (ServeClipboard(*image)) {
+        return 0;
     }
-    return 0;
+    err << "kavrel-cli: capture: " << options.file << " was written, but the clipboard could not be taken\n";
+    return 1;
 }
 
 }  // namespace
