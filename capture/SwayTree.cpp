@@ -57,7 +57,7 @@ TCompositorWindow WindowOf(const QJsonObject& node, const TRect& parent)
         rect = Union(rect, title);
     }
     return {static_cast<HWND>(node.value(QLatin1String("id")).toInteger()), rect, Empty(client) ? rect : client,
-            node.value(QLatin1String("pid")).toInt()};
+            node.value(QLatin1String("pid")).toInt(), node.value(QLatin1String("name")).toString().toStdString()};
 }
 
 struct Visit {

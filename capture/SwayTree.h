@@ -7,6 +7,7 @@
 #include <QJsonObject>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 // What the capture needs from the answers of a sway (or i3-compatible) compositor: the outputs of
@@ -18,6 +19,7 @@ struct TCompositorWindow {
     // The client's own surface inside them.
     TRect client;
     int pid = 0;
+    std::string title;
 };
 
 // The active outputs with their logical rectangles and scales (device rectangles not yet mapped).

@@ -94,7 +94,7 @@ void DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_
             const size_t room = Span(target, destEnd);
             uint32_t length;
             if (code < clearCode) {
-                *target = static_cast<uint8_t>(code);
+                *target = static_cast<uint8_t>(std::min(code, 255u)); // above 255: past any colour table
                 length = 1;
             } else if (!havePrevious || code > freeCode) {
                 throw Exception(invalidCode);

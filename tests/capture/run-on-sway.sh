@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# run-on-sway.sh [--outputs N] [--no-portal] [--failing-grim] [NAME=VALUE...] -- COMMAND [ARGS...]
+# run-on-sway.sh [--outputs N] [--input PROGRAM] [--no-portal] [--failing-grim] [NAME=VALUE...] -- COMMAND [ARGS...]
 # Runs COMMAND with the environment additions inside a private headless Wayland session: sway (pixman
 # renderer) with N outputs of 1280x720 (the second at scale 2, to the right of the first), Xwayland, a
 # session bus, pipewire and the screenshot portal (xdg-desktop-portal with its wlr and gtk backends).
-# --no-portal leaves the portal out; --failing-grim gives the wlr backend a grim that always fails, so
+# PROGRAM gives the seat a keyboard and a pointer (kavrel-test-input), driven through the FIFO that
+# KAVREL_TEST_INPUT names; --no-portal leaves the portal out; --failing-grim gives the wlr backend a grim that always fails, so
 # that every screenshot request is refused. COMMAND gets WAYLAND_DISPLAY, SWAYSOCK, DISPLAY (Xwayland),
 # DBUS_SESSION_BUS_ADDRESS and XDG_RUNTIME_DIR. Exits with 77 (skipped) when a package is missing.
 set -u
-outputs=1 portal=1 failing_grim=0
+outputs=1 portal=1 failing_grim=0 input=
 envs=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do
   case "$1" in
     --outputs) outputs=$2; shift ;;
+    --input) input=$2; shift ;;
     --no-portal) portal=0 ;;
     --failing-grim) failing_grim=1 ;;
     *) envs+=("$1") ;;
@@ -56,6 +58,10 @@ output HEADLESS-1 resolution 1280x720 position 0,0 scale 1 bg #203040 solid_colo
 output HEADLESS-2 resolution 1280x720 position 1280,0 scale 2 bg #402030 solid_color
 xwayland enable
 focus_follows_mouse no
+# Windows float where they are put, so that a new one never rearranges the others.
+for_window [title=".*"] floating enable
+default_border none
+default_floating_border none
 EOF
 chmod 644 "$dir/sway.conf"
 
@@ -75,7 +81,21 @@ export WAYLAND_DISPLAY SWAYSOCK
 for ((n = 2; n <= outputs; n++)); do swaymsg create_output >/dev/null; done
 # The second output takes the settings above only once it exists.
 [ "$outputs" -ge 2 ] && swaymsg output HEADLESS-2 resolution 1280x720 position 1280,0 scale 2 >/dev/null
+if [ -n "$input" ]; then
+  export KAVREL_TEST_INPUT=$dir/input
+  mkfifo "$KAVREL_TEST_INPUT"
+  # Held open for writing here, so that the program sees no end while the tests write one line at a time.
+  exec 7<>"$KAVREL_TEST_INPUT"
+  "$input" <"$KAVREL_TEST_INPUT" >"$dir/input.out" 2>"$dir/input.log" &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q ready "$dir/input.out" && break; sleep 0.05; done
+  grep -q ready "$dir/input.out" || { echo "no keyboard and pointer for the seat"; cat "$dir/input.log"; exit 1; }
+fi
 
+owned() {  # owned NAME: whether a program holds the name on the session bus
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner \
+    "string:$1" 2>/dev/null | grep -q 'boolean true'
+}
 if [ "$portal" = 1 ]; then
   if [ "$failing_grim" = 1 ]; then
     printf '#!/bin/sh\nexit 1\n' >"$dir/bin/grim"
@@ -90,19 +110,15 @@ if [ "$portal" = 1 ]; then
   # The gtk backend gives the portal its access dialogs; without one it offers no Screenshot.
   "$libexec/xdg-desktop-portal-gtk" >"$dir/xdpgtk.log" 2>&1 &
   pids+=($!)
-  for _ in $(seq 100); do
-    busctl --user status org.freedesktop.impl.portal.desktop.wlr >/dev/null 2>&1 &&
-      busctl --user status org.freedesktop.impl.portal.desktop.gtk >/dev/null 2>&1 && break
-    sleep 0.05
-  done
+  for _ in $(seq 100); do owned org.freedesktop.impl.portal.desktop.wlr && owned org.freedesktop.impl.portal.desktop.gtk && break; sleep 0.05; done
   "$libexec/xdg-desktop-portal" >"$dir/xdp.log" 2>&1 &
   pids+=($!)
   up=0
   for _ in $(seq 200); do
     # Only once the name is owned: introspecting an unowned name would start a second portal.
-    busctl --user status org.freedesktop.portal.Desktop >/dev/null 2>&1 &&
-      busctl --user --auto-start=no introspect org.freedesktop.portal.Desktop /org/freedesktop/portal/desktop \
-        org.freedesktop.portal.Screenshot >/dev/null 2>&1 && { up=1; break; }
+    owned org.freedesktop.portal.Desktop &&
+      dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop /org/freedesktop/portal/desktop \
+        org.freedesktop.DBus.Introspectable.Introspect 2>/dev/null | grep -q org.freedesktop.portal.Screenshot && { up=1; break; }
     sleep 0.05
   done
   [ "$up" = 1 ] || { echo "the screenshot portal did not start"; cat "$dir/xdp.log"; exit 1; }
