@@ -55,7 +55,9 @@ void SetUpApplication(QApplication& application)
     InitResources();
     QApplication::setApplicationName(QStringLiteral("kavrel"));
     QApplication::setApplicationVersion(QStringLiteral("2.5"));
-    QApplication::setDesktopFileName(QStringLiteral("kavrel"));
+    // The desktop entry's name: Wayland compositors know the program by it (its app id), and desktops
+    // remember its screenshot permission under it.
+    QApplication::setDesktopFileName(QStringLiteral("org.kavrel.Kavrel"));
     QIcon icon;
     for (const char* name : { ":/icons/kavrel.png", ":/icons/kavrel-32.png", ":/icons/kavrel-48.png" })
         icon.addFile(QString::fromLatin1(name));

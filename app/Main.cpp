@@ -4,12 +4,14 @@
 #include "app/Childwin.h"
 #include "app/ErrorBox.h"
 #include "app/ImageControl.h"
+#include "app/ImageZoom.h"
 #include "app/PictureDialog.h"
 #include "app/ScrollBox.h"
 #include "app/WindowLayout.h"
 #include "app/about.h"
 #include "capture/CaptureOverlayForms.h"
 #include "capture/OxaCapture.h"
+#include "capture/SessionCapturePlatform.h"
 #include "framework/Bitmap.h"
 #include "framework/Picture.h"
 #include "ui_Main.h"
@@ -17,10 +19,12 @@
 #include <QAbstractEventDispatcher>
 #include <QActionGroup>
 #include <QDesktopServices>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QStatusBar>
@@ -29,6 +33,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <functional>
 
 namespace {
 
@@ -49,6 +54,18 @@ std::string LocalFileName(const QString& name)
     return QFile::encodeName(name).toStdString();
 }
 
+// The files among what is dragged over the frame; folders and remote addresses are not opened.
+QStringList DroppedFiles(const QMimeData* data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
+            paths.append(url.toLocalFile());
+    return paths;
+}
+
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent)
@@ -66,6 +83,9 @@ TMainForm::TMainForm(QWidget* parent)
     SetUpToolBar();
     SetUpStatusBar();
     BindCommands();
+    LinkMenuItems();
+    AddWindowKeys();
+    setAcceptDrops(true);
     screenCapture_ = CreateScreenCapture();
     OxaScreenCapture1 = screenCapture_.get();
 
@@ -148,6 +168,68 @@ void TMainForm::BindCommands()
         connect(action, &QAction::triggered, this,
             [this, action = action, handler = handler] { RunGuarded(this, [&] { (this->*handler)(action); }); });
     }
+}
+
+void TMainForm::LinkMenuItems()
+{
+    const std::pair<QAction*, QAction*> links[] = {
+        { ui_->FileOpenItem, ui_->FileOpen1 },
+        { ui_->FileCloseItem, ui_->FileClose1 },
+        { ui_->FileSaveItem, ui_->FileSave1 },
+        { ui_->FileExitItem, ui_->FileExit1 },
+        { ui_->Desktop1, ui_->CaptureDesktop1 },
+        { ui_->Area1, ui_->CaptureArea1 },
+        { ui_->ActiveWindow1, ui_->CaptureActive1 },
+        { ui_->Object1, ui_->CaptureObject1 },
+        { ui_->WindowCascadeItem, ui_->WindowCascade1 },
+        { ui_->WindowTileItem, ui_->WindowTileHorizontal1 },
+        { ui_->WindowArrangeItem, ui_->WindowArrangeAll1 },
+    };
+    for (const auto& [item, command] : links) {
+        // A menu item shows its command's caption and glyph, is available exactly when the command is,
+        // and runs it.
+        auto follow = [item = item, command = command] {
+            item->setText(command->text());
+            item->setIcon(command->icon());
+            item->setEnabled(command->isEnabled());
+        };
+        follow();
+        connect(command, &QAction::changed, item, follow);
+        connect(item, &QAction::triggered, command, &QAction::trigger);
+        // A command's shortcut shows on its item, which answers the key in the whole frame; Qt would
+        // call a key that two actions answer ambiguous and run neither, so the command itself only
+        // holds it (answering it only while its toolbar button has the focus, which it never takes).
+        if (!command->shortcut().isEmpty()) {
+            item->setShortcut(command->shortcut());
+            command->setShortcutContext(Qt::WidgetShortcut);
+        }
+    }
+}
+
+void TMainForm::AddWindowKeys()
+{
+    // Keys of the image windows that have no menu item: closing a document window as the platform
+    // does, and zooming.
+    auto add = [this](const char* name, const QList<QKeySequence>& keys, std::function<void(TMDIChild&)> run) {
+        auto* action = new QAction(this);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, run] {
+            RunGuarded(this, [&] {
+                if (TMDIChild* child = ActiveImageWindow())
+                    run(*child);
+            });
+        });
+        addAction(action);
+    };
+    add("CloseImageWindow", { QKeySequence(Qt::CTRL | Qt::Key_F4) }, [](TMDIChild& child) { child.close(); });
+    add("ZoomIn", { QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(Qt::CTRL | Qt::Key_Plus) },
+        [](TMDIChild& child) { child.SetZoom(StepZoom(child.Zoom(), 1)); });
+    add("ZoomOut", { QKeySequence(Qt::CTRL | Qt::Key_Minus) },
+        [](TMDIChild& child) { child.SetZoom(StepZoom(child.Zoom(), -1)); });
+    add("ZoomActualSize", { QKeySequence(Qt::CTRL | Qt::Key_0) }, [](TMDIChild& child) { child.SetZoom(1.0); });
+    add("ZoomToFit", { QKeySequence(Qt::CTRL | Qt::Key_9) }, [](TMDIChild& child) { child.SetZoom(child.FitZoom()); });
 }
 
 void TMainForm::FormCreate()
@@ -241,13 +323,16 @@ void TMainForm::FormMouseMove()
     UpdateCommandStates();
 }
 
+int TMainForm::CaptionStep() const
+{
+    return style()->pixelMetric(QStyle::PM_TitleBarHeight) + style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+}
+
 TMDIChild* TMainForm::CreateImageWindow(const QString& title)
 {
     auto* child = new TMDIChild;
     Workspace()->addSubWindow(child);
-    const int step = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, child)
-        + style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, child);
-    child->setGeometry(DefaultChildPlacement(Workspace()->viewport()->rect(), placedWindows_++, step));
+    child->setGeometry(DefaultChildPlacement(Workspace()->viewport()->rect(), placedWindows_++, CaptionStep()));
     child->show();
     Workspace()->setActiveSubWindow(child);
     child->setWindowTitle(title);
@@ -292,6 +377,12 @@ void TMainForm::CaptureInto(const QString& title, std::unique_ptr<TBitmap> (ICap
     // The new window is the active one.
     TMDIChild* child = CreateImageWindow(title);
     std::unique_ptr<TBitmap> bitmap = OxaScreenCapture1 ? (OxaScreenCapture1->*operation)() : nullptr;
+    // The program was minimised, or an overlay held the input, and Qt has deactivated the window
+    // meanwhile: make it the active one again, title bar included.
+    if (Workspace()->activeSubWindow() != child || !(child->windowState() & Qt::WindowActive)) {
+        Workspace()->setActiveSubWindow(nullptr);
+        Workspace()->setActiveSubWindow(child);
+    }
     child->Image->AssignGraphic(bitmap.get());
     child->ScrollBox->SetHorzRange(child->Image->Picture().Width());
     child->ScrollBox->SetVertRange(child->Image->Picture().Height());
@@ -306,12 +397,22 @@ void TMainForm::CaptureDesktop1Execute(QObject*)
 
 void TMainForm::CaptureActive1Execute(QObject*)
 {
+    AnnounceWindowPicking();
     CaptureInto(QStringLiteral("Captured Active Window"), &ICaptureSource::CaptureActiveWindow);
 }
 
 void TMainForm::CaptureObject1Execute(QObject*)
 {
+    AnnounceWindowPicking();
     CaptureInto(QStringLiteral("Captured Object"), &ICaptureSource::CaptureObject);
+}
+
+void TMainForm::AnnounceWindowPicking()
+{
+    // A desktop that cannot tell its windows apart lets the user pick the window in its own dialog.
+    constexpr int kShownMs = 10000;
+    if (DefaultCapturePlatform().PicksWindowsInteractively())
+        statusBar()->showMessage(QString::fromUtf8("请在桌面的截图对话框中选择要抓取的窗口"), kShownMs);
 }
 
 void TMainForm::CaptureArea1Execute(QObject*)
@@ -321,7 +422,29 @@ void TMainForm::CaptureArea1Execute(QObject*)
 
 void TMainForm::WindowCascade1Execute(QObject*)
 {
-    Workspace()->cascadeSubWindows();
+    // Bottom-most window first, at the top-left; the stacking order stays. Icons keep their row.
+    QList<QMdiSubWindow*> windows;
+    int iconHeight = 0;
+    bool hasMinimised = false;
+    for (QMdiSubWindow* window : Workspace()->subWindowList(QMdiArea::StackingOrder)) {
+        if (window->isHidden())
+            continue;
+        if (window->isMinimized()) {
+            hasMinimised = true;
+            iconHeight = std::max(iconHeight, window->height());
+            continue;
+        }
+        windows.append(window);
+    }
+    const QRect workspace = Workspace()->viewport()->rect();
+    const QRect area = TileArea(workspace, hasMinimised, iconHeight);
+    const QSize newWindowSize = DefaultChildPlacement(workspace, 0, CaptionStep()).size();
+    const QList<QRect> rects = CascadeRects(area, static_cast<int>(windows.size()), CaptionStep(), newWindowSize);
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+        if (windows[i]->isMaximized())
+            windows[i]->showNormal();
+        windows[i]->setGeometry(rects[i]);
+    }
 }
 
 void TMainForm::Tile(bool horizontal)
@@ -413,7 +536,8 @@ void TMainForm::RebuildWindowList()
         const QString text = number < 10 ? QStringLiteral("&%1 %2").arg(number).arg(title)
                                          : QStringLiteral("%1 %2").arg(number).arg(title);
         QAction* item = ui_->Window1->addAction(text);
-        item->setCheckable(true);
+        // Only the active entry carries a mark; the others show no empty box.
+        item->setCheckable(window == active);
         item->setChecked(window == active);
         QPointer<QMdiSubWindow> target(window);
         connect(item, &QAction::triggered, this, [this, target] {
@@ -425,4 +549,37 @@ void TMainForm::RebuildWindowList()
         });
         windowListItems_.append(item);
     }
+}
+
+void TMainForm::OpenFiles(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        RunGuarded(this, [&] {
+            CreateImageWindow(path);
+            UpdateCommandStates();
+        });
+    }
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!DroppedFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TMainForm::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!DroppedFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = DroppedFiles(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Opened once the drop is over: the dragging program waits for its answer, and an error box
+    // must not keep it waiting.
+    QTimer::singleShot(0, this, [this, paths] { OpenFiles(paths); });
 }

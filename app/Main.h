@@ -73,18 +73,31 @@ public:
     // The idle-time rule of the window commands and Close, run whenever the event queue empties.
     void UpdateWindowCommands();
 
+    // Opens each file as File > Open opens a chosen one: one image window each, a failure reported
+    // in the error box before the next file.
+    void OpenFiles(const QStringList& paths);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void FormCreate();
     void FormMouseMove();
     void BindCommands();
+    void LinkMenuItems();
+    void AddWindowKeys();
+    // How far each cascaded or new window is stepped from the previous: one title bar.
+    int CaptionStep() const;
     void SetUpToolBar();
     void SetUpStatusBar();
     void RebuildWindowList();
+    // Says in the status bar when the desktop's own dialog picks the window to capture.
+    void AnnounceWindowPicking();
     // The steps shared by the four capture commands.
     void CaptureInto(const QString& title, std::unique_ptr<TBitmap> (ICaptureSource::*operation)());
     void Tile(bool horizontal);

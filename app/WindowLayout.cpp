@@ -48,14 +48,41 @@ QList<QPoint> ArrangeIconPositions(const QRect& area, const QList<QSize>& iconSi
     return positions;
 }
 
+namespace {
+
+// How many places `step` apart a window of `size` has in `area`, the first at its top-left.
+int StaggerPlaces(const QRect& area, const QSize& size, int step)
+{
+    const int free = std::min(area.width() - size.width(), area.height() - size.height());
+    return step > 0 ? std::max(1, free / step + 1) : 1;
+}
+
+} // namespace
+
 QRect DefaultChildPlacement(const QRect& workspace, int index, int step)
 {
     const QSize size(std::max(1, workspace.width() * 3 / 4), std::max(1, workspace.height() * 3 / 4));
-    const int freeX = workspace.width() - size.width();
-    const int freeY = workspace.height() - size.height();
-    const int stepsThatFit = step > 0 ? std::max(1, std::min(freeX, freeY) / step + 1) : 1;
-    const int n = index % stepsThatFit;
+    const int n = index % StaggerPlaces(workspace, size, step);
     return QRect(workspace.topLeft() + QPoint(n * step, n * step), size);
+}
+
+QList<QRect> CascadeRects(const QRect& area, int count, int step, const QSize& minimum)
+{
+    QList<QRect> rects;
+    if (count <= 0 || area.isEmpty())
+        return rects;
+    step = std::max(0, step);
+    const int spread = (count - 1) * step;
+    auto extent = [spread](int available, int least) {
+        return std::clamp(available - spread, std::clamp(least, 1, available), available);
+    };
+    const QSize size(extent(area.width(), minimum.width()), extent(area.height(), minimum.height()));
+    const int places = StaggerPlaces(area, size, step);
+    for (int i = 0; i < count; ++i) {
+        const int n = i % places;
+        rects.append(QRect(area.topLeft() + QPoint(n * step, n * step), size));
+    }
+    return rects;
 }
 
 ScrollBarLayout ComputeScrollBarLayout(const QSize& outer, int horizontalRange, int verticalRange, int barExtent)

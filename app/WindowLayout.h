@@ -23,6 +23,12 @@ QList<QPoint> ArrangeIconPositions(const QRect& area, const QList<QSize>& iconSi
 // right by `step` from the previous, starting over at the top-left when it would leave the workspace.
 QRect DefaultChildPlacement(const QRect& workspace, int index, int step);
 
+// Cascading: `count` windows of one size, the first at the top-left of the area and each next one
+// `step` further down and right, so that every title bar shows. The size lets the whole stack fit the
+// area but is never below `minimum` (the size new windows get); a stack that cannot fit at that size
+// starts over at the top-left, as new windows do.
+QList<QRect> CascadeRects(const QRect& area, int count, int step, const QSize& minimum);
+
 // Scroll box: which scroll bars show and how far they go. A bar shows when its range exceeds the
 // client extent, which shrinks by the other bar's thickness when that one shows.
 struct ScrollBarLayout {

@@ -9,7 +9,24 @@
 #include <QFile>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
 #include <qdrawutil.h>
+
+namespace {
+
+constexpr QSize kOuterSize(248, 204);
+
+// The window manager's frame around a window, none while it is not framed.
+QSize Decoration(const QWidget* window)
+{
+    const QWindow* handle = window->windowHandle();
+    if (!handle)
+        return {};
+    const QMargins margins = handle->frameMargins();
+    return QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
+}
+
+} // namespace
 
 TPanel::TPanel(QWidget* parent)
     : QFrame(parent)
@@ -75,7 +92,7 @@ TAboutBox::TAboutBox(QWidget* parent)
         | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setWindowIcon(QIcon(QStringLiteral(":/icons/kavrel.png")));
     ui_->ProgramIcon->SetResource(QStringLiteral(":/about/logo.jpg"));
-    setFixedSize(size());
+    setFixedSize(kOuterSize);
 }
 
 TAboutBox::~TAboutBox() = default;
@@ -103,11 +120,38 @@ TLogoImage* TAboutBox::ProgramIcon() const
 
 void TAboutBox::showEvent(QShowEvent* event)
 {
-    // Centred over the main window each time it is shown.
+    PlaceOverMainWindow(true);
+    QDialog::showEvent(event);
+}
+
+bool TAboutBox::event(QEvent* event)
+{
+    // The window manager frames the box after it is mapped, and Qt learns the frame by the time the
+    // box is activated; a wrong guess is then put right. A move by the user changes no frame and stands.
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Move || type == QEvent::Resize || type == QEvent::WindowActivate) && isVisible())
+        PlaceOverMainWindow(false);
+    return QDialog::event(event);
+}
+
+void TAboutBox::PlaceOverMainWindow(bool showing)
+{
     const QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
+    QSize decoration = Decoration(this);
+    if (decoration.isNull()) {
+        if (!showing)
+            return; // not framed yet
+        if (decoration_.isNull() && over)
+            decoration_ = Decoration(over);
+        decoration = decoration_;
+    } else if (!showing && decoration == decoration_) {
+        return;
+    }
+    decoration_ = decoration;
+    setFixedSize(kOuterSize - decoration);
     const QRect target
         = over && over->isVisible() ? over->frameGeometry() : (screen() ? screen()->availableGeometry() : QRect());
     if (target.isValid())
-        move(target.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
-    QDialog::showEvent(event);
+        move(target.topLeft()
+            + QPoint((target.width() - kOuterSize.width()) / 2, (target.height() - kOuterSize.height()) / 2));
 }

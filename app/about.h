@@ -44,7 +44,8 @@ private:
 };
 
 // The About box: product name, the maker's credit line, the logo and four links. Created once,
-// hidden, at start-up and shown modally; a link clicked earlier stays fuchsia.
+// hidden, at start-up and shown modally; a link clicked earlier stays fuchsia. Its outer size, the
+// window manager's frame included, is 248 x 204, and each show centres it over the main window.
 class TAboutBox : public QDialog {
     Q_OBJECT
 public:
@@ -56,7 +57,13 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    void PlaceOverMainWindow(bool showing);
+
     std::unique_ptr<Ui::AboutBox> ui_;
+    // The window manager's frame around the box as last seen; before the box was first framed, the
+    // main window's frame stands in for it.
+    QSize decoration_ { 0, 0 };
 };

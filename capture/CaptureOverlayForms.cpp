@@ -3,7 +3,7 @@
 #include "capture/CaptureTheObject.h"
 #include "capture/CaptureTheRect.h"
 #include "capture/OxaCapture.h"
-#include "capture/X11CapturePlatform.h"
+#include "capture/SessionCapturePlatform.h"
 
 std::unique_ptr<IObjectOverlay> CaptureOverlayForms::CreateObjectOverlay()
 {

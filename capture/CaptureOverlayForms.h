@@ -21,8 +21,9 @@ private:
     ICapturePlatform& platform_;
 };
 
-// The overlays on the program's X11 capture platform (DefaultCapturePlatform()).
+// The overlays on the program's capture platform (DefaultCapturePlatform()).
 CaptureOverlayForms& DefaultCaptureOverlays();
 
-// The program's capture component: the X11 platform and these overlays, every property at its default.
+// The program's capture component: the session's platform and these overlays, every property at its
+// default.
 std::unique_ptr<TOxaScreenCapture> CreateScreenCapture();

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "framework/Exception.h"
 #include "framework/Palette.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class TBitmap;
 
@@ -24,6 +27,23 @@ struct TRect {
     int Height() const { return Bottom - Top; }
     bool Contains(TPoint p) const { return p.X >= Left && p.X < Right && p.Y >= Top && p.Y < Bottom; }
     friend bool operator==(const TRect&, const TRect&) = default;
+};
+
+// One monitor of the desktop: its place in the compositor's logical layout, its scale (its own pixels per
+// logical unit) and the device pixels of the desktop that show it.
+struct TMonitor {
+    std::string name;
+    TRect logical;
+    double scale = 1;
+    TRect device;
+    friend bool operator==(const TMonitor&, const TMonitor&) = default;
+};
+
+// Raised by a platform when the user cancelled a pick in the desktop's own dialog: the capture then
+// yields no bitmap, as after a cancelled overlay.
+class ECaptureCancelled : public Exception {
+public:
+    ECaptureCancelled() : Exception("The capture was cancelled") {}
 };
 
 // A window of the display (0: none). On X11 this is the window's id.
@@ -82,6 +102,19 @@ public:
 
     // Blocks the calling thread; 0 or less returns at once.
     virtual void Sleep(int milliseconds) = 0;
+
+    // The monitors, when the overlays have to cover each on its own (a Wayland compositor places every
+    // window on one output); empty when one window covers the whole screen.
+    virtual std::vector<TMonitor> GetMonitors() { return {}; }
+    // Returns once the display shows the program's windows as the program last set them: windows it hid
+    // are off the screen.
+    virtual void WaitForWindowChanges() {}
+    // Where an overlay saw the pointer last. A display that cannot be asked for the pointer answers
+    // GetCursorPos with it.
+    virtual void OverlayPointerMoved(TPoint) {}
+    // Whether the active window and the window under the mouse are picked by the user in the desktop's own
+    // dialog, because the display cannot tell windows apart.
+    virtual bool PicksWindowsInteractively() { return false; }
 };
 
 // Gives a device context back exactly once: explicitly on the normal path, so that a failure of the

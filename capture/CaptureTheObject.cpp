@@ -54,7 +54,7 @@ bool TCaptureObjectForm::event(QEvent* event)
     return ScreenOverlay::event(event);
 }
 
-void TCaptureObjectForm::mouseReleaseEvent(QMouseEvent*)
+void TCaptureObjectForm::OverlayMouseUp(Qt::MouseButton, TPoint)
 {
-    Guarded([this] { FormMouseUp(); });
+    FormMouseUp();
 }

@@ -17,7 +17,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    void OverlayMouseUp(Qt::MouseButton button, TPoint point) override;
 
 private:
     void FormCreate();

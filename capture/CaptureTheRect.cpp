@@ -2,7 +2,6 @@
 
 #include "ui_CaptureTheRect.h"
 
-#include <QMouseEvent>
 #include <QTimer>
 
 #include <algorithm>
@@ -50,19 +49,19 @@ void TCaptureRectForm::FormDestroy()
     selection_.ReleaseHandle();
 }
 
-void TCaptureRectForm::mousePressEvent(QMouseEvent* event)
+void TCaptureRectForm::OverlayMouseDown(Qt::MouseButton, TPoint point)
 {
-    Guarded([&] { FormMouseDown(DevicePoint(*event)); });
+    FormMouseDown(point);
 }
 
-void TCaptureRectForm::mouseMoveEvent(QMouseEvent* event)
+void TCaptureRectForm::OverlayMouseMove(Qt::MouseButtons buttons, TPoint point)
 {
-    Guarded([&] { FormMouseMove(event->buttons(), DevicePoint(*event)); });
+    FormMouseMove(buttons, point);
 }
 
-void TCaptureRectForm::mouseReleaseEvent(QMouseEvent* event)
+void TCaptureRectForm::OverlayMouseUp(Qt::MouseButton button, TPoint)
 {
-    Guarded([&] { FormMouseUp(event->button()); });
+    FormMouseUp(button);
 }
 
 void TCaptureRectForm::FormMouseDown(TPoint point)

@@ -32,9 +32,9 @@ public:
     uint8_t CurrentDashPhase() const { return DashPhase; }
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    void OverlayMouseDown(Qt::MouseButton button, TPoint point) override;
+    void OverlayMouseMove(Qt::MouseButtons buttons, TPoint point) override;
+    void OverlayMouseUp(Qt::MouseButton button, TPoint point) override;
 
 private:
     void FormCreate();

@@ -64,6 +64,9 @@ std::unique_ptr<TBitmap> TOxaScreenCapture::WithRestore(const std::function<std:
     std::unique_ptr<TBitmap> result;
     try {
         result = body();
+    } catch (const ECaptureCancelled&) {
+        // A pick cancelled in the desktop's own dialog ends like a cancelled overlay: no bitmap.
+        result = nullptr;
     } catch (...) {
         try {
             RestoreStep();
@@ -152,6 +155,22 @@ std::unique_ptr<TBitmap> TOxaScreenCapture::CaptureArea()
             result = FinishingStep();
         }
         return result;
+    });
+}
+
+std::unique_ptr<TBitmap> TOxaScreenCapture::CaptureRect(const TRect& rect)
+{
+    if (rect.Width() <= 0 || rect.Height() <= 0)
+        throw Exception("The capture rectangle is empty");
+    return WithRestore([this, rect] {
+        HideStep();
+        WaitStep();
+        DeviceContextLease dc(platform_, 0, platform_.GetDC(0));
+        PaletteStep(dc.Get());
+        SizeStep(rect);
+        CopyStep(dc.Get(), rect.Left, rect.Top);
+        dc.Release();
+        return FinishingStep();
     });
 }
 

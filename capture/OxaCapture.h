@@ -16,7 +16,8 @@ using TNotifyEvent = std::function<void(TOxaScreenCapture& sender)>;
 // The screen capture component: four capture operations around one working bitmap. Each operation
 // optionally minimises the application, waits Delay milliseconds, reads the screen into the working
 // bitmap, returns a copy of it (which the caller owns), optionally puts it on the clipboard and fires
-// OnCapture; the application is restored on every path, also when a failure passes through.
+// OnCapture; the application is restored on every path, also when a failure passes through. A platform
+// that raises ECaptureCancelled ends the operation like a cancelled overlay.
 class TOxaScreenCapture : public ICaptureSource {
 public:
     // The platform (and the overlays, when given) must outlive the component.
@@ -46,12 +47,18 @@ public:
 
     // The whole desktop. Never null.
     std::unique_ptr<TBitmap> CaptureDesktop() override;
-    // The foreground window, frame and title bar included. Never null.
+    // The foreground window, frame and title bar included; null only when the platform lets the user pick
+    // the window in the desktop's own dialog and the user cancelled it (ECaptureCancelled).
     std::unique_ptr<TBitmap> CaptureActiveWindow() override;
     // The window or control under the mouse after the object overlay; null when the overlay was cancelled.
     std::unique_ptr<TBitmap> CaptureObject() override;
     // The rectangle chosen on the area overlay; null when the overlay was cancelled.
     std::unique_ptr<TBitmap> CaptureArea() override;
+
+    // A rectangle of the screen given by the caller (device pixels), without an overlay: the same steps
+    // as the desktop, with the copy taken at the rectangle. Parts beyond the screen come out black.
+    // Never null; an empty or negative rectangle raises Exception before anything happens.
+    std::unique_ptr<TBitmap> CaptureRect(const TRect& rect);
 
     // Places the working bitmap on the clipboard.
     void CopyToClipboard();

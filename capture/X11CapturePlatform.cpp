@@ -2,6 +2,7 @@
 
 #include "capture/ApplicationWindows.h"
 #include "capture/ClipboardImage.h"
+#include "capture/DevicePixelTarget.h"
 #include "capture/XImageConversion.h"
 #include "framework/Bitmap.h"
 #include "framework/Exception.h"
@@ -88,6 +89,7 @@ struct X11CapturePlatform::Impl {
     bool sharedMemoryPresent = false;
     bool sharedMemoryAllowed = true;
     bool lastGrabShared = false;
+    bool servedByXwayland = false;
     SharedSegment segment;  // reused from one grab to the next
     xcb_atom_t netActiveWindow = XCB_ATOM_NONE;
     xcb_atom_t netFrameExtents = XCB_ATOM_NONE;
@@ -147,6 +149,8 @@ struct X11CapturePlatform::Impl {
         ReadLayout(setup);
 
         xcb_prefetch_extension_data(c, &xcb_shm_id);
+        static const char kXwayland[] = "XWAYLAND";
+        const auto xwaylandCookie = xcb_query_extension(c, sizeof kXwayland - 1, kXwayland);
         const char* names[] = {"_NET_ACTIVE_WINDOW", "_NET_FRAME_EXTENTS", "WM_STATE"};
         xcb_intern_atom_cookie_t cookies[3];
         for (int i = 0; i < 3; ++i)
@@ -162,6 +166,8 @@ struct X11CapturePlatform::Impl {
             Reply<xcb_shm_query_version_reply_t> version(xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
             sharedMemoryPresent = static_cast<bool>(version);
         }
+        Reply<xcb_query_extension_reply_t> xwayland(xcb_query_extension_reply(c, xwaylandCookie, nullptr));
+        servedByXwayland = xwayland && xwayland->present;
     }
 
     void ReadLayout(const xcb_setup_t* setup)
@@ -385,6 +391,10 @@ struct X11CapturePlatform::Impl {
     void Grab(const TRect& area, TBitmap& dest, int destX, int destY)
     {
         xcb_connection_t* c = Connection();
+        // Xwayland's root window holds none of the Wayland desktop's pixels: reading it gives black.
+        if (servedByXwayland)
+            throw Exception("The X display is Xwayland, which cannot show the Wayland desktop's pixels: run Kavrel "
+                            "in the Wayland session (with WAYLAND_DISPLAY set)");
         if (!layoutSupported)
             throw Exception("The display's pixel format is not supported (" + std::to_string(layout.bitsPerPixel) +
                             " bits per pixel)");
@@ -394,28 +404,39 @@ struct X11CapturePlatform::Impl {
         const int height = area.Height();
         const size_t bytes = layout.Stride(width) * static_cast<size_t>(height);
         lastGrabShared = false;
+        xcb_generic_error_t* error = nullptr;
         if (sharedMemoryAllowed && sharedMemoryPresent && EnsureSegment(bytes)) {
             Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
                 c,
                 xcb_shm_get_image(c, screen->root, static_cast<int16_t>(area.Left), static_cast<int16_t>(area.Top),
                                   static_cast<uint16_t>(width), static_cast<uint16_t>(height), ~0u,
                                   XCB_IMAGE_FORMAT_Z_PIXMAP, segment.xid, 0),
-                nullptr));
-            if (reply) {
-                lastGrabShared = true;
-                ConvertXImage(segment.address, std::min<size_t>(bytes, reply->size), layout, width, height, dest, destX,
-                              destY);
-            }
+                &error));
+            if (!reply)
+                RaiseGrabFailure(error);
+            lastGrabShared = true;
+            ConvertXImage(segment.address, std::min<size_t>(bytes, reply->size), layout, width, height, dest, destX, destY);
             return;
         }
         Reply<xcb_get_image_reply_t> reply(xcb_get_image_reply(
             c,
             xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, static_cast<int16_t>(area.Left),
                           static_cast<int16_t>(area.Top), static_cast<uint16_t>(width), static_cast<uint16_t>(height), ~0u),
-            nullptr));
-        if (reply)
-            ConvertXImage(xcb_get_image_data(reply.p), static_cast<size_t>(xcb_get_image_data_length(reply.p)), layout,
-                          width, height, dest, destX, destY);
+            &error));
+        if (!reply)
+            RaiseGrabFailure(error);
+        ConvertXImage(xcb_get_image_data(reply.p), static_cast<size_t>(xcb_get_image_data_length(reply.p)), layout, width,
+                      height, dest, destX, destY);
+    }
+
+    // A screen read that failed must not pass for a black screen.
+    [[noreturn]] void RaiseGrabFailure(xcb_generic_error_t* error)
+    {
+        const int code = error ? error->error_code : 0;
+        std::free(error);
+        if (xcb_connection_has_error(connection))
+            throw Exception("The connection to the X display was lost");
+        throw Exception("The X server could not read the screen (X error " + std::to_string(code) + ")");
     }
 };
 
@@ -577,37 +598,20 @@ void X11CapturePlatform::BitBlt(TBitmap& dest, HDC source, int x, int y)
     const auto it = d_->contexts.find(source);
     if (it == d_->contexts.end() || dest.Empty())
         return;
-    // The grab writes blue, green, red and an unused byte; other layouts get converted afterwards.
-    const bool direct = dest.PixelFormat() == pfDevice || dest.PixelFormat() == pf32bit;
-    TBitmap scratch;
-    if (!direct)
-        scratch.SetSize(dest.Width(), dest.Height());
-    TBitmap& target = direct ? dest : scratch;
-
+    DevicePixelTarget target(dest);
+    TBitmap& pixels = target.Pixels();
     const int64_t left = int64_t{it->second.origin.X} + x;
     const int64_t top = int64_t{it->second.origin.Y} + y;
     const TRect screen = d_->ScreenRect();
     const auto clampToInt = [](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT32_MIN / 2, INT32_MAX / 2)); };
-    const TRect wanted{clampToInt(left), clampToInt(top), clampToInt(left + target.Width()), clampToInt(top + target.Height())};
+    const TRect wanted{clampToInt(left), clampToInt(top), clampToInt(left + pixels.Width()), clampToInt(top + pixels.Height())};
     const TRect area = Intersect(wanted, screen);
-    if (area != wanted) {
-        // What lies outside the screen is black, not left over from an earlier capture.
-        for (int row = 0; row < target.Height(); ++row)
-            std::memset(target.ScanLine(row), 0, static_cast<size_t>(target.RowBytes()));
-    }
+    // What lies outside the screen is black, not left over from an earlier capture.
+    if (area != wanted)
+        target.Clear();
     if (!Empty(area))
-        d_->Grab(area, target, area.Left - wanted.Left, area.Top - wanted.Top);
-
-    if (!direct) {
-        std::vector<uint8_t> bgra(static_cast<size_t>(dest.Width()) * 4);
-        std::unique_ptr<TColorMatcher> matcher;
-        if (IsIndexed(dest.PixelFormat()))
-            matcher = std::make_unique<TColorMatcher>(dest.ColorTable());
-        for (int row = 0; row < dest.Height(); ++row) {
-            RowToBgra(scratch, row, bgra.data());
-            BgraToRow(bgra.data(), dest.Width(), dest.PixelFormat(), matcher.get(), dest.ScanLine(row));
-        }
-    }
+        d_->Grab(area, pixels, area.Left - wanted.Left, area.Top - wanted.Top);
+    target.Finish();
 }
 
 bool X11CapturePlatform::WindowManagerRunning()
@@ -679,10 +683,4 @@ void X11CapturePlatform::SetSharedMemoryAllowed(bool allowed)
 bool X11CapturePlatform::LastGrabUsedSharedMemory() const
 {
     return d_->lastGrabShared;
-}
-
-X11CapturePlatform& DefaultCapturePlatform()
-{
-    static X11CapturePlatform platform;
-    return platform;
 }

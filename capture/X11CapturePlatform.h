@@ -50,6 +50,3 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d_;
 };
-
-// The process's X11 capture platform, for the program's capture component.
-X11CapturePlatform& DefaultCapturePlatform();

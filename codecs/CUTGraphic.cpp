@@ -6,6 +6,7 @@
 #include "framework/Stream.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -33,13 +34,44 @@ std::string ChangeFileExt(const std::string& fileName, const std::string& extens
     return fileName.substr(0, dot) + extension;
 }
 
+std::string FindPaletteFile(const std::string& imageFileName)
+{
+    namespace fs = std::filesystem;
+    const fs::path usual = ChangeFileExt(imageFileName, ".pal");
+    std::error_code error;
+    if (fs::is_regular_file(usual, error))
+        return usual.string();
+
+    // Files copied from DOS disks often carry upper-case names: look for the extension in any case.
+    const std::string wanted = usual.filename().string();
+    const size_t stemLength = wanted.size() - 3;
+    const auto isWanted = [&](const std::string& name) {
+        if (name.size() != wanted.size() || name.compare(0, stemLength, wanted, 0, stemLength) != 0)
+            return false;
+        for (size_t i = stemLength; i < name.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(name[i])) != wanted[i])
+                return false;
+        return true;
+    };
+    // The first match in name order, so that the choice does not depend on the folder's order.
+    std::string foundName;
+    const fs::path folder = usual.has_parent_path() ? usual.parent_path() : fs::path(".");
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code statError;
+        if (isWanted(name) && (foundName.empty() || name < foundName) && it->is_regular_file(statError))
+            foundName = name;
+    }
+    return foundName.empty() ? std::string() : (folder / foundName).string();
+}
+
 void TCUTGraphic::LoadFile(const std::string& fileName)
 {
     struct ForgetPaletteFile {
         std::string& name;
         ~ForgetPaletteFile() { name.clear(); }
     } forget{paletteFileName_};
-    paletteFileName_ = ChangeFileExt(fileName, ".pal");
+    paletteFileName_ = FindPaletteFile(fileName);
     TBitmap::LoadFile(fileName);
 }
 
@@ -52,10 +84,12 @@ void TCUTGraphic::LoadStream(TStream& stream)
     stream.ReadWordLE();  // reserved
 
     // Every row takes at least its length word, one two-byte run per 127 pixels and the terminating
-    // zero. A stream that cannot hold that much is cut short, or its header is not a CUT header:
-    // either way it must not make a big, empty picture.
+    // zero. A file cut short shows the rows it holds, but a header alone must not make a big, empty
+    // picture: the data must hold a good share of that least size, which bounds the picture by the
+    // file (real files, cut almost anywhere, hold far more).
+    constexpr int64_t kLeastShare = 16;
     const int64_t leastRowBytes = 2 + 2 * ((int64_t{width} + 126) / 127) + 1;
-    if (stream.Remaining() < leastRowBytes * height)
+    if (stream.Remaining() * kLeastShare < leastRowBytes * height)
         throw EReadError();
     SetWidth(width);
     SetHeight(height);
@@ -67,7 +101,7 @@ void TCUTGraphic::LoadStream(TStream& stream)
     const uint8_t* const sourceEnd = source + packed.size();
     TCUTRLE decoder;
     // Each call consumes one row and leaves `source` at the next row's length. Rows that the data
-    // no longer reach stay index 0.
+    // no longer reach, and the rest of a row cut short, stay index 0.
     for (int y = 0; y < Height() && source < sourceEnd; ++y)
         decoder.Decode(source, sourceEnd, ScanLine(y), 0, Width());
 }

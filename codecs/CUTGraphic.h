@@ -22,6 +22,10 @@ private:
     std::string paletteFileName_;
 };
 
+// The Dr. Halo palette file beside an image: its name with the extension ".pal" in any letter case
+// ("PHOTO.CUT" beside "PHOTO.PAL"), the lower-case one first; empty when there is none.
+std::string FindPaletteFile(const std::string& imageFileName);
+
 // The file name with its extension (the part from the last dot of the last path element) replaced
 // by `extension`, or with `extension` appended when it has none.
 std::string ChangeFileExt(const std::string& fileName, const std::string& extension);

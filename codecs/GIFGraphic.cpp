@@ -24,8 +24,9 @@ constexpr uint8_t kTrailer = 0x3B; // ';'
 constexpr uint8_t kColourTableFlag = 0x80;
 constexpr uint8_t kInterlacedFlag = 0x40;
 
-// Pixel indices are bytes, so an LZW minimum code size above 8 cannot describe a GIF image.
-constexpr uint8_t kMaxCodeSize = 8;
+// Writers may choose a minimum code size above the pixels' depth (up to 11, which leaves room for
+// the Clear and end codes in a 12-bit table); larger ones cannot describe a GIF image.
+constexpr uint8_t kMaxCodeSize = 11;
 
 // The most pixels one byte of LZW data can stand for: a code of c bits names a string of at most
 // 2^c bytes and never more than 4096, so a byte of codes stands for fewer than 4096 pixels.

@@ -146,8 +146,9 @@ void DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_
         return;
     const uint32_t clearCode = 1u << (initialWidth - 1);
     const uint32_t endCode = clearCode + 1;
+    // Codes for bytes above 255 (GIF code sizes above 8) name an index past any colour table: 255.
     for (uint32_t code = 0; code < clearCode; ++code) {
-        table.start[code] = table.literals + code;
+        table.start[code] = table.literals + std::min(code, 255u);
         table.length[code] = 1;
     }
     std::fill(table.length + clearCode, std::end(table.length), uint16_t { 0 });

@@ -139,6 +139,16 @@ inline uint8_t CmykChannel(int x, int k, int bitsPerSample)
     return ClampByte(255 - ((x + k - MulDiv(x, k, 65535)) >> 8));
 }
 
+// The matrix gives linear light; screens show sRGB-encoded values, so the standard transfer curve
+// comes before rounding. Black (0) and white (1) stay where they are.
+inline uint8_t SrgbByte(long double linear)
+{
+    const long double v = std::clamp(linear, 0.0L, 1.0L);
+    const long double encoded = v <= 0.0031308L ? 12.92L * v : 1.055L * std::pow(v, 1 / 2.4L) - 0.055L;
+    // nearbyint rounds ties to even in the default rounding mode.
+    return ClampByte(static_cast<long long>(std::nearbyint(encoded * 255)));
+}
+
 inline void LabPixel(uint8_t lByte, uint8_t aByte, uint8_t bByte, uint8_t* out)
 {
     const long double l = lByte / 2.55L;
@@ -155,13 +165,9 @@ inline void LabPixel(uint8_t lByte, uint8_t aByte, uint8_t bByte, uint8_t* out)
         y = fy * fy * fy;
         z = std::pow(fy - b / 200, 3.0L);
     }
-    // nearbyint rounds ties to even in the default rounding mode.
-    const long double red = std::nearbyint((2.998L * x - 1.458L * y - 0.541L * z) * 255);
-    const long double green = std::nearbyint((-0.952L * x + 1.893L * y + 0.059L * z) * 255);
-    const long double blue = std::nearbyint((0.099L * x - 0.198L * y + 1.099L * z) * 255);
-    out[0] = ClampByte(static_cast<long long>(blue));
-    out[1] = ClampByte(static_cast<long long>(green));
-    out[2] = ClampByte(static_cast<long long>(red));
+    out[0] = SrgbByte(0.099L * x - 0.198L * y + 1.099L * z);
+    out[1] = SrgbByte(-0.952L * x + 1.893L * y + 0.059L * z);
+    out[2] = SrgbByte(2.998L * x - 1.458L * y - 0.541L * z);
 }
 
 inline bool SupportedDepth(int bitsPerSample)

@@ -113,22 +113,28 @@ void TPCDGraphic::LoadStream(TStream& stream)
 void TPCDGraphic::StoreLine(const LumaLine& luma, const LumaLine& c1, const LumaLine& c2, int line, int lineWidth,
                             int lineCount, int orientation)
 {
+    // The orientation says how far the stored picture is turned: 1 a quarter turn anticlockwise,
+    // 2 a half turn, 3 a quarter turn clockwise. Turning never mirrors the picture.
     switch (orientation) {
     case 0:
     case 2: {
-        // Orientation 2 stores the lines from the bottom row up; the columns keep their order.
-        uint8_t* row = ScanLine(orientation == 0 ? line : lineCount - 1 - line);
+        const bool halfTurn = orientation == 2;
+        uint8_t* row = ScanLine(halfTurn ? lineCount - 1 - line : line);
         for (int x = 0; x < lineWidth; ++x)
-            PhotoYccToBgr(luma[x], c1[x], c2[x], row + 3 * x);
+            PhotoYccToBgr(luma[x], c1[x], c2[x], row + 3 * (halfTurn ? lineWidth - 1 - x : x));
         break;
     }
-    default:
-        // Orientations 1 and 3: the stored line becomes a column, read upwards for 1, downwards for 3.
+    default: {
+        // The stored line becomes a column: the left one read upwards for 1, the right one read
+        // downwards for 3.
+        const bool anticlockwise = orientation == 1;
+        const int column = anticlockwise ? line : lineCount - 1 - line;
         for (int x = 0; x < lineWidth; ++x) {
-            const int row = orientation == 1 ? lineWidth - 1 - x : x;
-            PhotoYccToBgr(luma[x], c1[x], c2[x], ScanLine(row) + 3 * line);
+            const int row = anticlockwise ? lineWidth - 1 - x : x;
+            PhotoYccToBgr(luma[x], c1[x], c2[x], ScanLine(row) + 3 * column);
         }
         break;
+    }
     }
 }
 

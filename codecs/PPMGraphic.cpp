@@ -168,10 +168,12 @@ void TPPMGraphic::LoadStream(TStream& stream)
         ~ForgetSource() { self->source_ = nullptr; }
     } forget{this};
 
-    const std::string magic = ReadHeaderLine();
-    if (magic.empty() || magic[0] != 'P')
+    // The magic is "P" and one digit; any white space or comment then separates the header's
+    // numbers, so the whole header may stand on the magic's line.
+    if (NextChar() != 'P')
         throw Exception(kNotPPM);
-    LoadImage(StrToInt(magic.substr(1, 1)));
+    const char kind = static_cast<char>(NextChar());
+    LoadImage(StrToInt(kind == '\n' || kind == '\r' ? std::string() : std::string(1, kind)));
 }
 
 void TPPMGraphic::LoadImage(int kind)
@@ -184,9 +186,12 @@ void TPPMGraphic::LoadImage(int kind)
     const int32_t height = NextNumber();
     if (kind != 1 && kind != 4)
         NextNumber();  // the maximum value: samples are not scaled by it
-    // The binary data start right after the character that ended the last number, "#" included.
-    if (kind >= 4)
+    // The binary data start right after the character that ended the last number. When that was
+    // "#", a comment runs to the first carriage return or line feed, as netpbm reads it.
+    if (kind >= 4 && commentPending_) {
         commentPending_ = false;
+        for (uint8_t c = NextChar(); c != '\n' && c != '\r'; c = NextChar()) { }
+    }
 
     // Refuse sizes that cannot be, and sizes whose pixels the rest of the stream cannot hold, before
     // anything is allocated: such a load would end in the stream read error anyway.

@@ -563,8 +563,12 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     default:
         throw Exception(kUnknownCompression);
     }
-    if (decoder && !dir.Has(kStripByteCounts))
-        throw Exception(kInvalidFile); // the packed size of each strip is unknown
+    // Without StripByteCounts a packed strip runs to the next strip in the file or to its end.
+    std::vector<uint32_t> sortedOffsets;
+    if (decoder && stripByteCounts.empty()) {
+        sortedOffsets = stripOffsets;
+        std::sort(sortedOffsets.begin(), sortedOffsets.end());
+    }
 
     // 16-bit samples of a big-endian file are swapped so that their high byte comes second.
     const RowConverter converter(layout, static_cast<int>(width), bitsPerSample, samplesPerPixel, bytesPerRow,
@@ -591,7 +595,12 @@ void TTIFFGraphic::LoadStream(TStream& stream)
         uint64_t packedSize = 0;
         uint64_t filled;
         if (decoder) {
-            packedSize = std::min<uint64_t>(i < stripByteCounts.size() ? stripByteCounts[i] : 0, available);
+            uint64_t declared = i < stripByteCounts.size() ? stripByteCounts[i] : 0;
+            if (stripByteCounts.empty()) {
+                const auto next = std::upper_bound(sortedOffsets.begin(), sortedOffsets.end(), stripOffsets[i]);
+                declared = next != sortedOffsets.end() ? *next - stripOffsets[i] : available;
+            }
+            packedSize = std::min(declared, available);
             filled = std::min(stripSize, packedSize * MaxExpansion(compression));
         } else {
             filled = std::min(stripSize, available);

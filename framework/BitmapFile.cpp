@@ -2,6 +2,7 @@
 
 #include "framework/Bitmap.h"
 #include "framework/ByteReader.h"
+#include "framework/DeviceIndependentBitmap.h"
 #include "framework/Exception.h"
 #include "framework/PixelConversion.h"
 #include "framework/Stream.h"
@@ -173,12 +174,21 @@ void ReadWindowsBitmap(TStream& stream, TBitmap& bitmap)
     const int64_t start = stream.Position();
     uint8_t fileHeader[kFileHeaderSize];
     stream.ReadBuffer(fileHeader, kFileHeaderSize);
-    if (fileHeader[0] != 'B' || fileHeader[1] != 'M')
-        throw InvalidBitmap();
-    const uint32_t pixelOffset = fileHeader[10] | fileHeader[11] << 8 | fileHeader[12] << 16 | uint32_t(fileHeader[13]) << 24;
+    // A .dib from the clipboard has no file header: the information header comes first, and the
+    // pixels follow it, its bit-field masks and its colour table.
+    const bool packed = fileHeader[0] != 'B' || fileHeader[1] != 'M';
+    const int fileHeaderSize = packed ? 0 : kFileHeaderSize;
+    stream.SetPosition(start + fileHeaderSize);
 
     // Headers, masks and colour table are small: read at most what they can occupy.
     std::vector<uint8_t> headBytes = stream.ReadBytes(4096 + 16 + 256 * 4);
+    uint32_t pixelOffset = fileHeader[10] | fileHeader[11] << 8 | fileHeader[12] << 16 | uint32_t(fileHeader[13]) << 24;
+    if (packed) {
+        const size_t infoSize = DibInfoSize(headBytes);
+        if (infoSize == 0)
+            throw InvalidBitmap();
+        pixelOffset = static_cast<uint32_t>(infoSize);
+    }
     TByteReader in(headBytes);
     const BitmapHeader h = ReadHeaders(in);
 
@@ -200,7 +210,7 @@ void ReadWindowsBitmap(TStream& stream, TBitmap& bitmap)
         const size_t entrySize = h.headerSize == 12 ? 3 : 4;
         size_t count = h.colorsUsed ? std::min<uint32_t>(h.colorsUsed, 1u << bits) : (1u << bits);
         // A table cut short by the pixel data's offset holds only the entries before it.
-        const size_t tableStart = kFileHeaderSize + in.Position();
+        const size_t tableStart = fileHeaderSize + in.Position();
         if (pixelOffset > tableStart && pixelOffset < tableStart + count * entrySize)
             count = (pixelOffset - tableStart) / entrySize;
         count = std::min(count, in.Remaining() / entrySize);
@@ -239,8 +249,8 @@ void ReadWindowsBitmap(TStream& stream, TBitmap& bitmap)
     }
 
     const uint64_t fileStride = ((static_cast<uint64_t>(h.width) * bits + 31) / 32) * 4;
-    stream.SetPosition(start + kFileHeaderSize + static_cast<int64_t>(in.Position()));
-    const int64_t dataStart = pixelOffset >= kFileHeaderSize + in.Position() ? start + pixelOffset : stream.Position();
+    stream.SetPosition(start + fileHeaderSize + static_cast<int64_t>(in.Position()));
+    const int64_t dataStart = pixelOffset >= fileHeaderSize + in.Position() ? start + pixelOffset : stream.Position();
     stream.SetPosition(dataStart);
     if (!rle && fileStride * static_cast<uint64_t>(height) > static_cast<uint64_t>(stream.Remaining()))
         throw EReadError();  // the pixel data cannot be there: refuse before allocating

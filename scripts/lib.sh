@@ -14,8 +14,13 @@ KAVREL_PACKAGES=(
   qt6-translations-l10n                             # Chinese texts in Qt's own dialogs
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev     # screen capture
   xvfb openbox xdotool xclip x11-utils              # the X11 tests
+  qt6-wayland libwayland-dev                         # the program on Wayland, the Wayland tests' input device
+  sway xwayland x11-xserver-utils grim pipewire dbus wl-clipboard   # a headless Wayland desktop for the tests
+  xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk  # its screenshot service
   fonts-wqy-microhei                                # Chinese menus and dialogs
   imagemagick netpbm libtiff-tools                  # independent decoders for cross-checks
+  python3-pil                                       # Pillow, the independent reader of written PNG files
+  desktop-file-utils appstream dpkg-dev file        # install rules and the Debian package, checked
 )
 
 # What bench/compare-peers.sh needs besides: the timer and the peers it is timed against, and

@@ -48,6 +48,8 @@ bool WithNextModal(const std::function<void()>& action, const std::function<void
 std::unique_ptr<TBitmap> FakeCaptureSource::Make(const char* what)
 {
     calls.emplace_back(what);
+    if (during)
+        during();
     if (!failure.empty())
         throw Exception(failure);
     if (width == 0)

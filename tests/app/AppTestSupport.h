@@ -27,6 +27,7 @@ public:
     int width = 0; // 0: return none, as a cancelled overlay does
     int height = 0;
     std::string failure; // non-empty: the operation raises Exception(failure)
+    std::function<void()> during; // runs inside the operation, as the screen is read
 
     std::unique_ptr<TBitmap> CaptureDesktop() override { return Make("desktop"); }
     std::unique_ptr<TBitmap> CaptureActiveWindow() override { return Make("active"); }

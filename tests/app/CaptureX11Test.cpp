@@ -9,6 +9,7 @@
 #include "capture/CaptureOverlays.h"
 #include "capture/OxaCapture.h"
 #include "capture/ScreenOverlay.h"
+#include "capture/SessionCapturePlatform.h"
 #include "capture/X11CapturePlatform.h"
 
 #include <QAction>
@@ -103,7 +104,7 @@ private slots:
         if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()
             || QStandardPaths::findExecutable(QStringLiteral("display")).isEmpty())
             QSKIP("xdotool and ImageMagick's display are needed");
-        if (!DefaultCapturePlatform().WindowManagerRunning())
+        if (!dynamic_cast<X11CapturePlatform&>(DefaultCapturePlatform()).WindowManagerRunning())
             QSKIP("no window manager (scripts/test runs openbox)");
 
         // Another program's window with a known picture, placed relative to the screen's size.

@@ -1,8 +1,9 @@
 // The image window: scroll ranges and their bars, where the picture is drawn, what shows beyond it,
-// and release on close; the pure geometry behind the window commands.
+// zoom, and release on close; the pure geometry behind the window commands and the zoom.
 #include "AppTestSupport.h"
 #include "app/Childwin.h"
 #include "app/ImageControl.h"
+#include "app/ImageZoom.h"
 #include "app/ScrollBox.h"
 #include "app/WindowLayout.h"
 #include "framework/Bitmap.h"
@@ -11,6 +12,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 namespace {
 
@@ -146,6 +148,77 @@ private slots:
         QCOMPARE(shown.pixelColor(10, 200), background);
     }
 
+    void ctrlWheelZoomsAboutTheMouse()
+    {
+        TMDIChild window;
+        window.setWindowTitle(QStringLiteral("shot"));
+        window.resize(320, 260);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const TBitmap picture = PositionBitmap(400, 300);
+        window.Image->AssignGraphic(&picture);
+        window.ScrollBox->SetHorzRange(400);
+        window.ScrollBox->SetVertRange(300);
+        window.ScrollBox->horizontalScrollBar()->setValue(37);
+        window.ScrollBox->verticalScrollBar()->setValue(11);
+        QWidget* view = window.ScrollBox->viewport();
+        const QPoint mouse(100, 80);
+        const QColor underMouse = view->grab().toImage().pixelColor(mouse);
+        QCOMPARE(underMouse, QColor(0x40, 91, 137));
+
+        // Two notches at once, as a fast wheel sends them; the event reaches the picture first.
+        auto turn = [&](int delta, Qt::KeyboardModifiers modifiers, QWidget* target) {
+            const QPointF at = target->mapFrom(view, QPointF(mouse));
+            QWheelEvent wheel(at, view->mapToGlobal(QPointF(mouse)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                modifiers, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(target, &wheel);
+        };
+        turn(2 * 120, Qt::ControlModifier, window.Image);
+        QCOMPARE(window.Zoom(), 2.0);
+        QCOMPARE(window.windowTitle(), QStringLiteral("shot (200%)"));
+        QCOMPARE(window.ScrollBox->HorzRange(), 800);
+        QCOMPARE(window.ScrollBox->VertRange(), 600);
+        // The same picture pixel is under the mouse, drawn as a sharp two-by-two block.
+        QImage shown = view->grab().toImage();
+        QCOMPARE(shown.pixelColor(mouse), underMouse);
+        const QPoint block((window.ScrollBox->HorzPosition() + mouse.x()) / 2 * 2 - window.ScrollBox->HorzPosition(),
+            (window.ScrollBox->VertPosition() + mouse.y()) / 2 * 2 - window.ScrollBox->VertPosition());
+        for (const QPoint& d : { QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1) })
+            QCOMPARE(shown.pixelColor(block + d), underMouse);
+
+        // Without Ctrl the wheel scrolls; back down to 100 % the title is the plain one again.
+        const int before = window.ScrollBox->VertPosition();
+        turn(-120, Qt::NoModifier, view);
+        QCOMPARE(window.Zoom(), 2.0);
+        QVERIFY(window.ScrollBox->VertPosition() > before);
+        turn(2 * -120, Qt::ControlModifier, view);
+        QCOMPARE(window.Zoom(), 1.0);
+        QCOMPARE(window.windowTitle(), QStringLiteral("shot"));
+        QCOMPARE(window.ScrollBox->HorzRange(), 400);
+    }
+
+    void reducedPicturesAreSmoothed()
+    {
+        // One-pixel black and white checks average to grey; sampling would show black or white.
+        TBitmap checks;
+        checks.SetPixelFormat(pf24bit);
+        checks.SetSize(64, 64);
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x)
+                std::fill_n(checks.ScanLine(y) + 3 * x, 3, (x + y) % 2 ? 0xFF : 0x00);
+        TMDIChild window;
+        window.resize(300, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.Image->AssignGraphic(&checks);
+        window.SetZoom(0.5);
+        const QImage shown = window.ScrollBox->viewport()->grab().toImage();
+        QVERIFY2(qAbs(qGray(shown.pixel(10, 10)) - 128) < 16, qPrintable(shown.pixelColor(10, 10).name()));
+        // Fitting a small picture magnifies it to the window, no further than 1600 %.
+        QCOMPARE(
+            window.FitZoom(), std::min(double(window.ScrollBox->width()), double(window.ScrollBox->height())) / 64);
+    }
+
     void stretchedPictureFillsControl()
     {
         TImage image;
@@ -202,6 +275,69 @@ private slots:
         QCOMPARE(ArrangeIconPositions(area, { QSize(150, 20) }), (QList<QPoint> { QPoint(0, 60) }));
         QCOMPARE(TileArea(area, true, 20), QRect(0, 0, 100, 60));
         QCOMPARE(TileArea(area, false, 20), area);
+    }
+
+    void cascadeKeepsEveryTitleInSight()
+    {
+        const QRect area(0, 0, 560, 400);
+        const QSize newWindow(420, 300);
+        // One window fills the area; a stack that fits ends at the bottom-right corner.
+        QCOMPARE(CascadeRects(area, 1, 25, newWindow), QList<QRect> { area });
+        QCOMPARE(CascadeRects(area, 3, 25, newWindow),
+            (QList<QRect> { QRect(0, 0, 510, 350), QRect(25, 25, 510, 350), QRect(50, 50, 510, 350) }));
+        // Six would be 275 rows high, below a new window's 300: they keep 300 and the sixth starts over.
+        const QList<QRect> six = CascadeRects(area, 6, 25, newWindow);
+        QCOMPARE(six[4], QRect(100, 100, 435, 300));
+        QCOMPARE(six[5], QRect(0, 0, 435, 300));
+        for (const QRect& r : CascadeRects(area, 12, 25, newWindow)) {
+            QCOMPARE(r.size(), newWindow);
+            QVERIFY(area.contains(r));
+        }
+        // A minimum larger than the area is capped by it.
+        QCOMPARE(CascadeRects(QRect(10, 20, 100, 80), 2, 25, QSize(500, 500)),
+            (QList<QRect> { QRect(10, 20, 100, 80), QRect(10, 20, 100, 80) }));
+        QVERIFY(CascadeRects(area, 0, 25, newWindow).isEmpty());
+    }
+
+    void zoomArithmetic()
+    {
+        QCOMPARE(StepZoom(1.0, 1), 1.5);
+        QCOMPARE(StepZoom(1.0, -1), 2.0 / 3.0);
+        QCOMPARE(StepZoom(1.0, -4), 0.25);
+        QCOMPARE(StepZoom(StepZoom(1.0, -3), 3), 1.0);
+        QCOMPARE(StepZoom(1.0, 20), 16.0);
+        QCOMPARE(StepZoom(0.25, -1), 0.25);
+        // From a fitted scale the next step in either direction; below the smallest step stays.
+        QCOMPARE(StepZoom(0.37, 1), 0.5);
+        QCOMPARE(StepZoom(0.37, -1), 1.0 / 3.0);
+        QCOMPARE(StepZoom(0.1, -1), 0.1);
+        QCOMPARE(StepZoom(0.1, 1), 0.25);
+
+        // A 4000 x 3000 photo fits a 400 x 400 view at 10 %, 100 x 300 rows; a 20 x 10 icon at 1600 %.
+        QCOMPARE(FitZoom(QSize(4000, 3000), QSize(400, 400)), 0.1);
+        QCOMPARE(ZoomedSize(QSize(4000, 3000), 0.1), QSize(400, 300));
+        QCOMPARE(FitZoom(QSize(20, 10), QSize(800, 600)), 16.0);
+        QCOMPARE(FitZoom(QSize(), QSize(800, 600)), 1.0);
+        QCOMPARE(ZoomedSize(QSize(3, 1), 1.0 / 3.0), QSize(1, 1));
+        QCOMPARE(ZoomedSize(QSize(1, 1), 0.01), QSize(1, 1));
+        QCOMPARE(ZoomPercent(2.0 / 3.0), 67);
+
+        // Zooming about a point and back returns to the same scroll position.
+        const QPoint scroll(137, 52);
+        const QPointF anchor(90.5, 40);
+        QCOMPARE(AnchoredScroll(AnchoredScroll(scroll, anchor, 1.0, 4.0), anchor, 4.0, 1.0), scroll);
+        QCOMPARE(AnchoredScroll(QPoint(0, 0), QPointF(0, 0), 1.0, 8.0), QPoint(0, 0));
+
+        // The source pixels of a paint cover the painted area at every scale, and only just.
+        for (const double scale : { 0.25, 2.0 / 3.0, 1.5, 3.0, 16.0 }) {
+            const QRect target(13, 7, 50, 31);
+            const QRect source = SourceRect(target, scale, QSize(1000, 1000), 0);
+            const QRectF covered(
+                source.x() * scale, source.y() * scale, source.width() * scale, source.height() * scale);
+            QVERIFY2(covered.contains(QRectF(target)), qPrintable(QString::number(scale)));
+            QVERIFY(covered.width() < target.width() + 2 * scale + 1);
+        }
+        QCOMPARE(SourceRect(QRect(0, 0, 64, 64), 16.0, QSize(2, 2), 1), QRect(0, 0, 2, 2));
     }
 
     void newWindowsStepDownAndStartOver()

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -157,6 +158,13 @@ private slots:
             const char* shortcut;
             int glyph; // -1: none
         };
+        // The menu items are objects of their own, bound to the commands.
+        const QList<QStringList> names = {
+            { "FileOpenItem", "FileCloseItem", "FileSaveItem", "N1", "FileExitItem" },
+            { "Desktop1", "Area1", "ActiveWindow1", "Object1" },
+            { "WindowCascadeItem", "WindowTileItem", "WindowArrangeItem" },
+            { "N16", "N2", "N3" },
+        };
         const QList<QList<Item>> expected = {
             { { "打开", "Ctrl+O", 7 }, { "关闭", "", -1 }, { "保存", "Ctrl+S", 8 }, { nullptr, "", -1 },
                 { "退出", "", 23 } },
@@ -169,6 +177,7 @@ private slots:
             const QList<QAction*> items = menus[m]->menu()->actions();
             QCOMPARE(items.size(), expected[m].size());
             for (qsizetype i = 0; i < items.size(); ++i) {
+                QCOMPARE(items[i]->objectName(), names[m][i]);
                 const Item& want = expected[m][i];
                 if (!want.caption) {
                     QVERIFY(items[i]->isSeparator());
@@ -374,6 +383,43 @@ private slots:
                 QKeySequence(QStringLiteral("Ctrl+Q")), QKeySequence(QStringLiteral("Ctrl+D")) })
             QTest::keySequence(QApplication::focusWidget(), keys);
         QCOMPARE(source.calls, (std::vector<std::string> { "active", "object", "area", "desktop" }));
+
+        // The commands' own shortcuts, also while the menu bar holds the focus.
+        form.menuBar()->setFocus();
+        QVERIFY(
+            WithNextModal([&] { QTest::keySequence(&form, QKeySequence(QStringLiteral("Ctrl+O"))); }, [](QWidget*) {}));
+        // Ctrl+F4 closes the active image window as its close box does.
+        const qsizetype open = form.ImageWindows().size();
+        QPointer<TMDIChild> active = form.ActiveImageWindow();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        active->ScrollBox->setFocus();
+        QTest::keySequence(active->ScrollBox, QKeySequence(QStringLiteral("Ctrl+F4")));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!active);
+        QCOMPARE(form.ImageWindows().size(), open - 1);
+    }
+
+    void newCaptureWindowIsActiveAfterTheProgramWasAway()
+    {
+        TMainForm form;
+        FakeCaptureSource source;
+        source.width = 20;
+        source.height = 10;
+        // Minimising the program, or an overlay taking the input, deactivates Qt's active window.
+        source.during = [] {
+            QEvent away(QEvent::ApplicationDeactivate);
+            QCoreApplication::sendEvent(qApp, &away);
+        };
+        form.OxaScreenCapture1 = &source;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.CreateImageWindow(QStringLiteral("older"));
+        Command(form, "CaptureArea1")->trigger();
+        TMDIChild* window = form.ActiveImageWindow();
+        QVERIFY(window);
+        QCOMPARE(window->windowTitle(), QStringLiteral("Captured Rect"));
+        QVERIFY(window->windowState() & Qt::WindowActive); // its title bar is drawn active
     }
 
     void failureShowsErrorBoxAndLeavesWindow()
@@ -487,6 +533,7 @@ private slots:
         QCOMPARE(items[5]->text(), QStringLiteral("&2 second && more"));
         QVERIFY(items[4]->isChecked());
         QVERIFY(!items[5]->isChecked());
+        QVERIFY(!items[5]->isCheckable()); // no empty check box beside the other windows
         items[5]->trigger();
         QCOMPARE(form.ActiveImageWindow()->windowTitle(), QStringLiteral("second & more"));
         emit menu->aboutToShow();
@@ -534,13 +581,29 @@ private slots:
         }
         QCOMPARE(x, area.right() + 1);
 
-        Command(form, "WindowCascade1")->trigger();
-        QList<QPoint> corners;
-        for (QMdiSubWindow* window : form.Workspace()->subWindowList(QMdiArea::StackingOrder))
-            corners.append(window->pos());
-        for (qsizetype i = 1; i < corners.size(); ++i) {
-            QVERIFY(corners[i].x() > corners[i - 1].x());
-            QVERIFY(corners[i].y() > corners[i - 1].y());
+        // Cascade: one size for all, each a title bar below and right of the one beneath it, the
+        // stack filling the workspace to its bottom-right corner, no window smaller than a new one.
+        const QSize newWindow = form.CreateImageWindow(QStringLiteral("w3"))->size();
+        const int titleBar = form.ActiveImageWindow()->contentsMargins().top();
+        for (int count : { 4, 9 }) {
+            while (form.ImageWindows().size() < count)
+                form.CreateImageWindow(QStringLiteral("more"));
+            Command(form, "WindowCascade1")->trigger();
+            const QList<QMdiSubWindow*> stack = form.Workspace()->subWindowList(QMdiArea::StackingOrder);
+            QCOMPARE(stack.first()->pos(), area.topLeft());
+            QCOMPARE(stack.last(), form.Workspace()->activeSubWindow());
+            for (qsizetype i = 0; i < stack.size(); ++i) {
+                QVERIFY(area.contains(stack[i]->geometry()));
+                QCOMPARE(stack[i]->size(), stack.first()->size());
+                QVERIFY(stack[i]->width() >= newWindow.width() && stack[i]->height() >= newWindow.height());
+                if (i > 0 && stack[i]->pos() != area.topLeft()) {
+                    const QPoint step = stack[i]->pos() - stack[i - 1]->pos();
+                    QCOMPARE(step.x(), step.y());
+                    QVERIFY(step.y() >= titleBar && step.y() <= titleBar + 8);
+                }
+            }
+            if (count == 4)
+                QCOMPARE(stack.last()->geometry().bottomRight(), area.bottomRight());
         }
     }
 

@@ -20,7 +20,9 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QMdiArea>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -280,6 +282,53 @@ private slots:
         QVERIFY(form.ActiveImageWindow()->Image->Picture().Graphic() == nullptr);
         QVERIFY(form.ActiveImageWindow()->Image->DisplayImage().isNull());
         QVERIFY(!Command(form, "FileSave1")->isEnabled());
+    }
+
+    void droppedFilesOpenAsOpenDoes()
+    {
+        QTemporaryDir dir;
+        const QString targa = Write(QDir(dir.path()).filePath(QStringLiteral("one.tga")), TargaFile());
+        const QString tiff = Write(QDir(dir.path()).filePath(QStringLiteral("two.tif")), TiffFile());
+        const QString odd = Write(QDir(dir.path()).filePath(QStringLiteral("three.xyz")), "not a picture");
+        TMainForm form;
+        form.show();
+        RunEventLoop();
+        QMimeData data;
+        data.setUrls({ QUrl::fromLocalFile(targa), QUrl::fromLocalFile(tiff), QUrl::fromLocalFile(odd),
+            QUrl::fromLocalFile(dir.path()) });
+        const QPoint at = form.Workspace()->geometry().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&form, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QString error;
+        const ModalRun run = DriveModals(
+            [&] {
+                QCoreApplication::sendEvent(&form, &drop);
+                RunEventLoop();
+            },
+            { [&](QWidget* box) {
+                error = qobject_cast<QMessageBox*>(box)->text();
+                box->close();
+            } });
+        QVERIFY(drop.isAccepted());
+        // One window per file, the folder left out; the unknown extension reported as Open reports it.
+        QCOMPARE(run.stepsRun, 1);
+        QCOMPARE(error, QStringLiteral("未知的图象文件扩展名 (.xyz)"));
+        QStringList titles;
+        for (TMDIChild* window : form.ImageWindows())
+            titles.append(window->windowTitle());
+        QCOMPARE(titles, (QStringList { targa, tiff, odd }));
+        QCOMPARE(form.ImageWindows()[0]->Image->Picture().Width(), 4);
+        QCOMPARE(form.ImageWindows()[1]->Image->Picture().Width(), 3);
+        QVERIFY(Command(form, "FileSave1")->isEnabled());
+
+        // Nothing that is a file: the frame refuses the drag.
+        QMimeData text;
+        text.setText(QStringLiteral("words"));
+        QDragEnterEvent refused(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&form, &refused);
+        QVERIFY(!refused.isAccepted());
     }
 
     void cancelledOpenStillRefreshesTheCommands()

@@ -1,8 +1,11 @@
 // The real program under a real X server with a window manager: start it, open a picture through
 // File > Open, take a screenshot and check that the frame, the menus (Chinese text, not boxes), the
-// toolbar glyphs and the picture are on the screen; then leave through File > Exit.
+// toolbar glyphs and the picture are on the screen; then leave through File > Exit. And the About
+// box's outer size and place, which only a window manager's frame decides.
 // Skipped when DISPLAY is unset (scripts/test starts Xvfb and openbox for it).
 #include "AppTestSupport.h"
+#include "app/Main.h"
+#include "app/about.h"
 #include "framework/Bitmap.h"
 
 #include <QApplication>
@@ -87,6 +90,35 @@ private slots:
         const QImage other = RenderText(QStringLiteral("窗口"), font);
         QVERIFY(menu != boxes);
         QVERIFY(menu != other);
+    }
+
+    void aboutBoxIsFramedAt248By204OverTheFrame()
+    {
+        TMainForm form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(QTest::qWaitFor([&] { return form.frameGeometry().size() == QSize(558, 483); }, 5000));
+        auto* box = new TAboutBox(&form);
+        // The first show as well as later ones: the window manager's frame is only known once shown.
+        for (int show = 1; show <= 2; ++show) {
+            box->open();
+            const bool framed = QTest::qWaitFor(
+                [&] {
+                    return box->frameGeometry().size() == QSize(248, 204) && box->frameGeometry() != box->geometry();
+                },
+                5000);
+            QVERIFY2(framed,
+                qPrintable(QStringLiteral("show %1: %2 x %3")
+                               .arg(show)
+                               .arg(box->frameGeometry().width())
+                               .arg(box->frameGeometry().height())));
+            QTest::qWait(100);
+            const QPoint offset = box->frameGeometry().center() - form.frameGeometry().center();
+            QVERIFY2(qAbs(offset.x()) <= 1 && qAbs(offset.y()) <= 1,
+                qPrintable(QStringLiteral("show %1: off centre by %2, %3").arg(show).arg(offset.x()).arg(offset.y())));
+            box->close();
+            QTest::qWait(100);
+        }
     }
 
     void programShowsFrameMenusToolbarAndPicture()

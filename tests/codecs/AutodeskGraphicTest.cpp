@@ -2,9 +2,9 @@
 
 #include "framework/Exception.h"
 #include "framework/Stream.h"
+#include "tests/support/ReaderTesting.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 namespace {
@@ -25,22 +25,10 @@ std::vector<uint8_t> AutodeskFile(int width, int height, const std::vector<uint8
     return bytes;
 }
 
-void Load(TAutodeskGraphic& graphic, const std::vector<uint8_t>& bytes)
-{
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
-}
-
-std::vector<uint8_t> Row(const TBitmap& bitmap, int y)
-{
-    const uint8_t* row = bitmap.ScanLine(y);
-    return {row, row + bitmap.RowBytes()};
-}
-
 TEST(AutodeskGraphicTest, ReadsRowsTopFirstWithoutPadding)
 {
     TAutodeskGraphic g;
-    Load(g, AutodeskFile(3, 2, {1, 2, 3, 4, 5, 6}));
+    LoadInto(g, AutodeskFile(3, 2, { 1, 2, 3, 4, 5, 6 }));
     ASSERT_EQ(g.PixelFormat(), pf8bit);
     ASSERT_EQ(g.Width(), 3);
     ASSERT_EQ(g.Height(), 2);
@@ -60,7 +48,7 @@ TEST(AutodeskGraphicTest, PaletteValuesAreTimesFourInEightBits)
     bytes[entry8 + 1] = 0xFF;
     bytes[entry8 + 2] = 1;
     TAutodeskGraphic g;
-    Load(g, bytes);
+    LoadInto(g, bytes);
     ASSERT_EQ(g.ColorTable().size(), 256u);
     EXPECT_EQ(g.ColorTable()[7], (TPaletteEntry{252, 0, 128, 0}));
     EXPECT_EQ(g.ColorTable()[8], (TPaletteEntry{0x04, 0xFC, 4, 0}));
@@ -78,7 +66,7 @@ TEST(AutodeskGraphicTest, WrongMagicRaisesTheAutodeskMessage)
     for (const auto& bytes : {swapped, std::vector<uint8_t>{}, std::vector<uint8_t>{0x19}}) {
         TAutodeskGraphic g;
         try {
-            Load(g, bytes);
+            LoadInto(g, bytes);
             ADD_FAILURE() << "loaded " << bytes.size() << " bytes";
         } catch (const Exception& e) {
             EXPECT_EQ(e.Message(), message);
@@ -94,7 +82,7 @@ TEST(AutodeskGraphicTest, FileCutShortLoadsWhatItHas)
     const std::vector<uint8_t> whole = AutodeskFile(5, 4, pixels);
     for (size_t cut = 2; cut <= whole.size(); ++cut) {
         TAutodeskGraphic g;
-        ASSERT_NO_THROW(Load(g, {whole.begin(), whole.begin() + cut})) << cut;
+        ASSERT_NO_THROW(LoadInto(g, { whole.begin(), whole.begin() + cut })) << cut;
         if (cut < 5) {
             // No height yet.
             EXPECT_TRUE(g.Empty()) << cut;
@@ -112,8 +100,8 @@ TEST(AutodeskGraphicTest, FileCutShortLoadsWhatItHas)
 TEST(AutodeskGraphicTest, NothingOfAnEarlierPictureRemains)
 {
     TAutodeskGraphic g;
-    Load(g, AutodeskFile(4, 4, std::vector<uint8_t>(16, 0x55)));
-    Load(g, AutodeskFile(3, 2, {1, 2, 3}));  // the second row is missing
+    LoadInto(g, AutodeskFile(4, 4, std::vector<uint8_t>(16, 0x55)));
+    LoadInto(g, AutodeskFile(3, 2, { 1, 2, 3 })); // the second row is missing
     ASSERT_EQ(g.Width(), 3);
     ASSERT_EQ(g.Height(), 2);
     EXPECT_EQ(Row(g, 0), (std::vector<uint8_t>{1, 2, 3}));
@@ -125,14 +113,14 @@ TEST(AutodeskGraphicTest, EmptyAndOversizedPictures)
     // No columns or no rows: 0 x 0.
     for (const auto& [width, height] : {std::pair{0, 3}, std::pair{3, 0}}) {
         TAutodeskGraphic empty;
-        EXPECT_NO_THROW(Load(empty, AutodeskFile(width, height, {1, 2, 3})));
+        EXPECT_NO_THROW(LoadInto(empty, AutodeskFile(width, height, { 1, 2, 3 })));
         EXPECT_EQ(empty.Width(), 0);
         EXPECT_EQ(empty.Height(), 0);
     }
 
     // 65535 x 65535 bytes is beyond the bitmap cap.
     TAutodeskGraphic g;
-    EXPECT_THROW(Load(g, AutodeskFile(65535, 65535, {1, 2, 3})), Exception);
+    EXPECT_THROW(LoadInto(g, AutodeskFile(65535, 65535, { 1, 2, 3 })), Exception);
 }
 
 }  // namespace

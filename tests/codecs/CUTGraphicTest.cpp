@@ -1,15 +1,16 @@
 #include "codecs/CUTGraphic.h"
+
 #include "codecs/GraphicFormats.h"
 #include "framework/Exception.h"
 #include "framework/Picture.h"
 #include "framework/Stream.h"
+#include "tests/support/ReaderTesting.h"
 #include "tests/support/TestData.h"
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
 #include <unistd.h>
 #include <vector>
 
@@ -101,12 +102,6 @@ protected:
     fs::path dir_;
 };
 
-void LoadBytes(TCUTGraphic& graphic, const Bytes& bytes)
-{
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
-}
-
 bool IsGreyRamp(const std::vector<TPaletteEntry>& table)
 {
     if (table.size() != 256)
@@ -117,16 +112,6 @@ bool IsGreyRamp(const std::vector<TPaletteEntry>& table)
     return true;
 }
 
-std::string MessageOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
-
 size_t OpenDescriptors()
 {
     return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
@@ -135,7 +120,7 @@ size_t OpenDescriptors()
 TEST_F(CUTGraphicTest, OnePixelFromAStreamIsGrey)
 {
     TCUTGraphic graphic;
-    LoadBytes(graphic, kOnePixel42);
+    LoadInto(graphic, kOnePixel42);
     ASSERT_EQ(graphic.Width(), 1);
     ASSERT_EQ(graphic.Height(), 1);
     EXPECT_EQ(graphic.PixelFormat(), pf8bit);
@@ -149,7 +134,7 @@ TEST_F(CUTGraphicTest, RowsFollowOneAnother)
     // not what the rows hold: the reader goes by the terminating zeros.
     const Bytes rows = {0x09, 0x00, 0x03, 1, 2, 3, 0x84, 7, 0x00, 0xFF, 0xFF, 0x87, 9, 0x00};
     TCUTGraphic graphic;
-    LoadBytes(graphic, CutFile(7, 2, rows));
+    LoadInto(graphic, CutFile(7, 2, rows));
     const uint8_t* top = graphic.ScanLine(0);
     const uint8_t* bottom = graphic.ScanLine(1);
     EXPECT_EQ(Bytes(top, top + 7), (Bytes{1, 2, 3, 7, 7, 7, 7}));
@@ -162,28 +147,37 @@ TEST_F(CUTGraphicTest, MalformedRowsStayInsideTheRowAndTheData)
     // before the data end.
     const Bytes rows = {0x05, 0x00, 0x8A, 5, 0x00, 0x05, 0x00, 0x02, 6, 6, 0x00, 0x05, 0x00, 0x84, 9, 0x83, 8};
     TCUTGraphic graphic;
-    LoadBytes(graphic, CutFile(4, 3, rows));
+    LoadInto(graphic, CutFile(4, 3, rows));
     EXPECT_EQ(Bytes(graphic.ScanLine(0), graphic.ScanLine(0) + 4), Bytes(4, 5));
     EXPECT_EQ(Bytes(graphic.ScanLine(1), graphic.ScanLine(1) + 4), (Bytes{6, 6, 0, 0}));
     EXPECT_EQ(Bytes(graphic.ScanLine(2), graphic.ScanLine(2) + 4), Bytes(4, 9));
 }
 
-TEST_F(CUTGraphicTest, ShortFilesFail)
+TEST_F(CUTGraphicTest, FilesCutShortShowTheRowsTheyHold)
 {
     TCUTGraphic graphic;
     for (size_t size : {0, 1, 3, 5}) {
         SCOPED_TRACE(size);
-        EXPECT_EQ(MessageOf([&] { LoadBytes(graphic, Bytes(kOnePixel42.begin(), kOnePixel42.begin() + size)); }),
-                  "Stream read error");
+        EXPECT_EQ(MessageOf([&] { LoadInto(graphic, Bytes(kOnePixel42.begin(), kOnePixel42.begin() + size)); }),
+            "Stream read error");
     }
-    // Every row needs at least its length, one run per 127 pixels and its terminating zero: 2 x 7
-    // bytes for two rows of 128 pixels. Less than that cannot be the image the header announces.
+    // Two rows of 128 pixels: runs of 127 and of 1.
     const Bytes twoRows = {0x04, 0x00, 0xFF, 1, 0x81, 2, 0x00, 0x04, 0x00, 0xFF, 3, 0x81, 4, 0x00};
-    LoadBytes(graphic, CutFile(128, 2, twoRows));
-    EXPECT_EQ(graphic.ScanLine(1)[127], 4);
-    EXPECT_EQ(MessageOf([&] { LoadBytes(graphic, CutFile(128, 2, Bytes(twoRows.begin(), twoRows.end() - 1))); }),
-              "Stream read error");
-    EXPECT_EQ(MessageOf([&] { LoadBytes(graphic, CutFile(60000, 1000, {})); }), "Stream read error");
+    Bytes firstRow(127, 1);
+    firstRow.push_back(2);
+    // Cut in the second row's terminator, its last run, its first run, and before its length.
+    for (size_t cut : { 1, 2, 4, 7 }) {
+        SCOPED_TRACE(cut);
+        LoadInto(graphic, CutFile(128, 2, Bytes(twoRows.begin(), twoRows.end() - cut)));
+        ASSERT_EQ(graphic.Height(), 2);
+        EXPECT_EQ(Bytes(graphic.ScanLine(0), graphic.ScanLine(0) + 128), firstRow);
+        EXPECT_EQ(graphic.ScanLine(1)[126], cut < 4 ? 3 : 0);
+        EXPECT_EQ(graphic.ScanLine(1)[127], cut < 2 ? 4 : 0);
+    }
+    // The picture stays bounded by the data: a header announcing a large one with a few bytes
+    // behind it is refused before anything is made.
+    EXPECT_EQ(MessageOf([&] { LoadInto(graphic, CutFile(60000, 1000, {})); }), "Stream read error");
+    EXPECT_EQ(MessageOf([&] { LoadInto(graphic, CutFile(60000, 1000, twoRows)); }), "Stream read error");
 }
 
 TEST_F(CUTGraphicTest, PaletteFileBesideTheImageColoursIt)
@@ -204,6 +198,28 @@ TEST_F(CUTGraphicTest, PaletteFileBesideTheImageColoursIt)
     EXPECT_EQ(table[15], Numbered(15));
     // Index 40 has no entry of its own.
     EXPECT_EQ(graphic->ScanLine(0)[2], 40);
+}
+
+TEST_F(CUTGraphicTest, PaletteFileExtensionMayHaveAnyLetterCase)
+{
+    const struct {
+        const char* image;
+        const char* palette;
+    } cases[] = { { "PHOTO.CUT", "PHOTO.PAL" }, { "photo.cut", "photo.PAL" }, { "Scan.Cut", "Scan.pAl" },
+        { "dos.CUT", "dos.pal" } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        Write(c.palette, PalFile(NumberedEntries(16), 15, 1));
+        TCUTGraphic graphic;
+        graphic.LoadFile(Write(c.image, kOnePixel42));
+        EXPECT_EQ(graphic.ColorTable().size(), 16u);
+    }
+    // With several spellings present, the lower-case one wins.
+    Write("both.PAL", PalFile(NumberedEntries(4), 3, 1));
+    Write("both.pal", PalFile(NumberedEntries(8), 7, 1));
+    TCUTGraphic graphic;
+    graphic.LoadFile(Write("both.cut", kOnePixel42));
+    EXPECT_EQ(graphic.ColorTable().size(), 8u);
 }
 
 TEST_F(CUTGraphicTest, EntriesNeverCrossABlockBoundary)
@@ -283,7 +299,7 @@ TEST_F(CUTGraphicTest, AStreamLoadAfterAFileLoadIsGrey)
     TCUTGraphic graphic;
     graphic.LoadFile(image);
     ASSERT_EQ(graphic.ColorTable().size(), 16u);
-    LoadBytes(graphic, kOnePixel42);
+    LoadInto(graphic, kOnePixel42);
     EXPECT_TRUE(IsGreyRamp(graphic.ColorTable()));
 }
 

@@ -2,6 +2,7 @@
 
 #include "framework/Exception.h"
 #include "framework/Stream.h"
+#include "tests/support/ReaderTesting.h"
 #include "tests/support/ReferenceEncoders.h"
 
 #include <gtest/gtest.h>
@@ -124,29 +125,8 @@ ImageOptions With()
     return {};
 }
 
-TGIFGraphic Load(const Bytes& bytes)
-{
-    TGIFGraphic graphic;
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
-    return graphic;
-}
-
-std::string LoadError(const Bytes& bytes)
-{
-    try {
-        Load(bytes);
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "loaded";
-}
-
-Bytes Row(const TBitmap& bitmap, int y)
-{
-    const uint8_t* p = bitmap.ScanLine(y);
-    return Bytes(p, p + bitmap.RowBytes());
-}
+constexpr auto Load = LoadAs<TGIFGraphic>;
+constexpr auto LoadError = LoadErrorAs<TGIFGraphic>;
 
 Bytes Ramp(size_t count, int modulo)
 {
@@ -327,11 +307,36 @@ TEST(GIFGraphicTest, EveryTruncationLoadsOrFailsCleanly)
     }
 }
 
+TEST(GIFGraphicTest, MinimumCodeSizesAboveEightDecode)
+{
+    // Enough pixels for the code width to grow past its first step.
+    const Bytes pixels = Ramp(61 * 47, 253);
+    for (const int codeSize : { 9, 10, 11 }) {
+        const TGIFGraphic g
+            = Load(GifBuilder().Header("GIF89a", 61, 47).Image(61, 47, pixels, With().CodeSize(codeSize)).Build());
+        ASSERT_EQ(g.Height(), 47) << codeSize;
+        for (int y = 0; y < 47; ++y)
+            ASSERT_EQ(Row(g, y), Bytes(pixels.begin() + 61 * y, pixels.begin() + 61 * (y + 1))) << codeSize;
+    }
+    // Codes 256 and above stand for indices that no colour table holds: they show as a missing entry.
+    reference::BitWriter codes(false);
+    for (const uint32_t code : { 512u, 3u, 257u, 513u })
+        codes.Put(code, 10);
+    Bytes image = { 0x2C, 0, 0, 0, 0, 2, 0, 1, 0, 0, 9 };
+    const Bytes data = codes.Finish();
+    image.push_back(static_cast<uint8_t>(data.size()));
+    image.insert(image.end(), data.begin(), data.end());
+    image.push_back(0);
+    const TGIFGraphic g = Load(GifBuilder().Header("GIF89a", 2, 1, kFourColours).Raw(image).Build());
+    EXPECT_EQ(g.ScanLine(0)[0], 3);
+    EXPECT_GE(g.ScanLine(0)[1], g.ColorTable().size());
+}
+
 TEST(GIFGraphicTest, MalformedFilesFailCleanly)
 {
-    // A minimum code size that no byte of pixels can have.
-    const Bytes codeSize9 = { 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 9, 2, 0x00, 0x02, 0 };
-    EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Raw(codeSize9).Build()), "Not a valid GIF file.");
+    // A minimum code size whose Clear code lies outside a 12-bit table.
+    const Bytes codeSize12 = { 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 12, 2, 0x00, 0x10, 0 };
+    EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Raw(codeSize12).Build()), "Not a valid GIF file.");
     // No image and no trailer: the scan runs into the end of the stream.
     EXPECT_EQ(LoadError(GifBuilder().Header("GIF89a", 1, 1).Raw({ 1, 2, 3 }).Build()), "Stream read error");
     // An extension whose sub-block runs past the end.

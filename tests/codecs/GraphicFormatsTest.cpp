@@ -214,12 +214,20 @@ TEST(RowRoutinesTest, LabToBgr)
     EXPECT_EQ((std::array<uint8_t, 3>{out[0], out[1], out[2]}), (std::array<uint8_t, 3>{0, 0, 0}));
     LabToBgr(white, out, 8, 3);  // red from 0.999 x 255 = 254.745, rounded
     EXPECT_EQ((std::array<uint8_t, 3>{out[0], out[1], out[2]}), (std::array<uint8_t, 3>{255, 255, 255}));
-    // A saturated red: a* = +127, b* = +127 at L* = 50%: red clamps high; blue is
-    // (0.099 x 0.561 - 0.198 x 0.186 + 1.099 x -0.00027) x 255 = 4.7, rounded.
+    // Mid-grey L* = 50.2 is linear Y = 0.1855, which the sRGB curve shows as 119 (not 47).
+    const uint8_t grey[] = { 128, 0, 0 };
+    LabToBgr(grey, out, 8, 3);
+    EXPECT_EQ((std::array<uint8_t, 3> { out[0], out[1], out[2] }), (std::array<uint8_t, 3> { 119, 119, 119 }));
+    // L* = 1.96 lies on the curve's linear toe: 12.92 x 0.00217 x 255 = 7.2.
+    const uint8_t nearBlack[] = { 5, 0, 0 };
+    LabToBgr(nearBlack, out, 8, 3);
+    EXPECT_EQ(out[1], 7);
+    // A saturated red: a* = +127, b* = +127 at L* = 50%: red clamps high; blue is linear
+    // 0.099 x 0.561 - 0.198 x 0.186 + 1.099 x -0.00027 = 0.0184, shown as 36.9.
     const uint8_t red[] = {128, 127, 127};
     LabToBgr(red, out, 8, 3);
     EXPECT_EQ(out[2], 255);
-    EXPECT_EQ(out[0], 5);
+    EXPECT_EQ(out[0], 37);
     // a* and b* are signed: 0x80 is -128 (green-blue), not +128.
     const uint8_t greenBlue[] = {128, 0x80, 0x80};
     LabToBgr(greenBlue, out, 8, 3);

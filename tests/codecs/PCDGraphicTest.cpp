@@ -1,12 +1,13 @@
 #include "codecs/PCDGraphic.h"
+
 #include "framework/Exception.h"
 #include "framework/Stream.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/ReaderTesting.h"
 
 #include <array>
 #include <cstring>
 #include <functional>
+#include <gtest/gtest.h>
 #include <vector>
 
 namespace {
@@ -54,12 +55,6 @@ struct PcdImage {
     }
 };
 
-void Load(TPCDGraphic& graphic, const std::vector<uint8_t>& bytes)
-{
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
-}
-
 std::array<uint8_t, 3> Pixel(const TBitmap& bitmap, int column, int row)
 {
     const uint8_t* p = bitmap.ScanLine(row) + 3 * column;
@@ -71,16 +66,6 @@ std::array<uint8_t, 3> Convert(int y, int c1, int c2)
     std::array<uint8_t, 3> bgr{};
     PhotoYccToBgr(static_cast<uint8_t>(y), static_cast<uint8_t>(c1), static_cast<uint8_t>(c2), bgr.data());
     return bgr;
-}
-
-std::string MessageOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
 }
 
 TEST(PCDGraphicTest, PhotoYccConversion)
@@ -105,7 +90,7 @@ TEST(PCDGraphicTest, DefaultResolutionGives768By512TrueColour)
     image.luma = [](int x, int) { return uint8_t(x < 384 ? 0 : 188); };
     TPCDGraphic graphic;
     EXPECT_EQ(graphic.Resolution(), 2);
-    Load(graphic, image.Bytes());
+    LoadInto(graphic, image.Bytes());
     EXPECT_EQ(graphic.Width(), 768);
     EXPECT_EQ(graphic.Height(), 512);
     EXPECT_EQ(graphic.PixelFormat(), pf24bit);
@@ -121,7 +106,7 @@ TEST(PCDGraphicTest, SmallerResolutionsAndUnsupportedOnes)
         image.luma = [](int x, int line) { return uint8_t((x + line) % 188); };
         TPCDGraphic graphic;
         graphic.SetResolution(resolution);
-        Load(graphic, image.Bytes());
+        LoadInto(graphic, image.Bytes());
         const Layout& l = kLayouts[resolution];
         ASSERT_EQ(graphic.Width(), l.width);
         ASSERT_EQ(graphic.Height(), l.lines);
@@ -129,7 +114,7 @@ TEST(PCDGraphicTest, SmallerResolutionsAndUnsupportedOnes)
     }
     TPCDGraphic graphic;
     graphic.SetResolution(3);
-    EXPECT_EQ(MessageOf([&] { Load(graphic, PcdImage{}.Bytes()); }), "PCD: image size currently not supported");
+    EXPECT_EQ(MessageOf([&] { LoadInto(graphic, PcdImage {}.Bytes()); }), "PCD: image size currently not supported");
     EXPECT_EQ(graphic.Width(), 0);
 }
 
@@ -145,11 +130,24 @@ TEST(PCDGraphicTest, OrientationsPlaceTheStoredSamples)
         std::function<std::pair<int, int>(int x, int line)> place;
     };
     const Case cases[] = {
-        {0, w, h, [](int x, int line) { return std::pair{x, line}; }},
-        // Only the two low bits count: 5 is orientation 1.
-        {5, h, w, [](int x, int line) { return std::pair{line, w - 1 - x}; }},
-        {2, w, h, [](int x, int line) { return std::pair{x, h - 1 - line}; }},
-        {3, h, w, [](int x, int line) { return std::pair{line, x}; }},
+        { 0, w, h,
+            [](int x, int line) {
+                return std::pair { x, line };
+            } },
+        // Only the two low bits count: 5 is orientation 1, a quarter turn anticlockwise.
+        { 5, h, w,
+            [](int x, int line) {
+                return std::pair { line, w - 1 - x };
+            } },
+        // A half turn, and a quarter turn clockwise: rotations, never mirror images.
+        { 2, w, h,
+            [](int x, int line) {
+                return std::pair { w - 1 - x, h - 1 - line };
+            } },
+        { 3, h, w,
+            [](int x, int line) {
+                return std::pair { h - 1 - line, x };
+            } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.orientationByte));
@@ -157,7 +155,7 @@ TEST(PCDGraphicTest, OrientationsPlaceTheStoredSamples)
         image.orientationByte = c.orientationByte;
         image.luma = luma;
         TPCDGraphic graphic;
-        Load(graphic, image.Bytes());
+        LoadInto(graphic, image.Bytes());
         ASSERT_EQ(graphic.Width(), c.width);
         ASSERT_EQ(graphic.Height(), c.height);
         int wrong = 0;
@@ -178,7 +176,7 @@ TEST(PCDGraphicTest, ChromaIsUpsampledAcrossColumnsAndLinePairs)
     image.c1 = [](int k, int pair) { return uint8_t(pair == 0 ? 156 + 5 * k % 60 : pair == 1 ? 176 + 5 * k % 60 : 156); };
     image.c2 = [](int k, int pair) { return uint8_t(pair == 255 ? (k == 383 ? 200 : 140 + k % 2 * 20) : 137); };
     TPCDGraphic graphic;
-    Load(graphic, image.Bytes());
+    LoadInto(graphic, image.Bytes());
 
     // Line 0 (the first of pair 0): even columns take the sample, odd ones the mean of two, truncated.
     EXPECT_EQ(Pixel(graphic, 0, 0), Convert(100, 156, 137));
@@ -209,7 +207,7 @@ TEST(PCDGraphicTest, ReadsRelativeToTheStreamsStartPosition)
     std::copy(bytes.begin(), bytes.end(), embedded.begin() + 1234);
 
     TPCDGraphic plain, inner;
-    Load(plain, bytes);
+    LoadInto(plain, bytes);
     TMemoryStream stream(embedded);
     stream.SetPosition(1234);
     inner.LoadStream(stream);
@@ -226,21 +224,21 @@ TEST(PCDGraphicTest, BadOrShortFilesFail)
 
     std::vector<uint8_t> wrong = bytes;
     wrong[2054] = 'X';
-    EXPECT_EQ(MessageOf([&] { Load(graphic, wrong); }), "PCD: wrong image format.");
+    EXPECT_EQ(MessageOf([&] { LoadInto(graphic, wrong); }), "PCD: wrong image format.");
     EXPECT_EQ(graphic.Width(), 0);
 
     // Too short for the signature, for the orientation byte, for the last line pair.
     for (size_t size : {size_t{100}, size_t{2050}, size_t{194635}, bytes.size() - 1}) {
         SCOPED_TRACE(size);
-        EXPECT_EQ(MessageOf([&] { Load(graphic, std::vector<uint8_t>(bytes.begin(), bytes.begin() + size)); }),
-                  "Stream read error");
+        EXPECT_EQ(MessageOf([&] { LoadInto(graphic, std::vector<uint8_t>(bytes.begin(), bytes.begin() + size)); }),
+            "Stream read error");
     }
 }
 
 TEST(PCDGraphicTest, SavingWritesNothing)
 {
     TPCDGraphic graphic;
-    Load(graphic, PcdImage{}.Bytes());
+    LoadInto(graphic, PcdImage {}.Bytes());
     TMemoryStream out;
     out.Write("abc", 3);
     graphic.SaveStream(out);

@@ -4,6 +4,7 @@
 #include "framework/Exception.h"
 #include "framework/PixelConversion.h"
 #include "framework/Stream.h"
+#include "tests/support/ReaderTesting.h"
 
 #include <algorithm>
 #include <array>
@@ -50,13 +51,8 @@ Bytes Header(const PcxFields& f)
     return h;
 }
 
-Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
+constexpr auto Load = LoadAs<TPCXGraphic>;
+constexpr auto LoadError = LoadErrorAs<TPCXGraphic>;
 
 // The trailing palette: the marker and 256 entries, entry i = (i, 255 - i, 7).
 Bytes TrailingPalette(uint8_t marker = 0x0C)
@@ -68,31 +64,6 @@ Bytes TrailingPalette(uint8_t marker = 0x0C)
         p.push_back(7);
     }
     return p;
-}
-
-TPCXGraphic Load(const Bytes& bytes)
-{
-    TPCXGraphic graphic;
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
-    return graphic;
-}
-
-std::string LoadError(const Bytes& bytes)
-{
-    try {
-        Load(bytes);
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "";
-}
-
-Bgr PixelBgr(const TBitmap& bitmap, int x, int y)
-{
-    std::vector<uint8_t> row(static_cast<size_t>(bitmap.Width()) * 4);
-    RowToBgra(bitmap, y, row.data());
-    return {row[4 * x], row[4 * x + 1], row[4 * x + 2]};
 }
 
 // The palette index of pixel x in a 4-bit row.

@@ -2,10 +2,9 @@
 
 #include "framework/Exception.h"
 #include "framework/Stream.h"
+#include "tests/support/ReaderTesting.h"
 
 #include <gtest/gtest.h>
-
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -23,39 +22,14 @@ std::string Raw(const char (&text)[N])
     return std::string(text, N - 1);
 }
 
-TPPMGraphic Load(const std::vector<uint8_t>& bytes)
-{
-    TPPMGraphic graphic;
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
-    return graphic;
-}
-
 TPPMGraphic Load(const std::string& text)
 {
-    return Load(Bytes(text));
-}
-
-// The message of the exception that loading raises; empty when it loads.
-std::string LoadError(const std::vector<uint8_t>& bytes)
-{
-    try {
-        Load(bytes);
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "";
+    return LoadAs<TPPMGraphic>(Bytes(text));
 }
 
 std::string LoadError(const std::string& text)
 {
-    return LoadError(Bytes(text));
-}
-
-std::vector<uint8_t> Row(const TBitmap& bitmap, int y)
-{
-    const uint8_t* row = bitmap.ScanLine(y);
-    return {row, row + bitmap.RowBytes()};
+    return LoadErrorAs<TPPMGraphic>(Bytes(text));
 }
 
 TEST(PPMGraphicTest, BinaryGreyKeepsSamplesAsPaletteIndices)
@@ -136,8 +110,11 @@ TEST(PPMGraphicTest, CommentsNeverCount)
     ASSERT_EQ(g.Width(), 2);
     ASSERT_EQ(g.Height(), 1);
     EXPECT_EQ(Row(g, 0), (std::vector<uint8_t>{5, 9}));
-    // A comment on the magic's line is removed with it.
+    // Any white space or comment separates the header's fields, on the magic's line too.
     EXPECT_EQ(Load("P5 # 7 7\n1 1\n255\n\x2A").Width(), 1);
+    EXPECT_EQ(Row(Load("P6 2 1 255 \x01\x02\x03\x04\x05\x06"), 0), (std::vector<uint8_t> { 3, 2, 1, 6, 5, 4 }));
+    EXPECT_EQ(Row(Load("P5#c\n2#c\n1\t255\r\x23\x24"), 0), (std::vector<uint8_t> { 0x23, 0x24 }));
+    EXPECT_EQ(Row(Load("P1 3 1 1 0 1"), 0), (std::vector<uint8_t> { 0xA0 }));
 }
 
 TEST(PPMGraphicTest, CommentRightAfterDigitsIsSkippedToo)
@@ -146,8 +123,11 @@ TEST(PPMGraphicTest, CommentRightAfterDigitsIsSkippedToo)
     EXPECT_EQ(Row(Load("P2\n2 1\n255\n7#comment 99\n9\n"), 0), (std::vector<uint8_t>{7, 9}));
     // A comment after the last number may run to the end of the file.
     EXPECT_EQ(Row(Load("P2\n2 1\n255\n7 9#end"), 0), (std::vector<uint8_t>{7, 9}));
-    // In the binary variants the one character after the last header number ends the header, even "#".
-    EXPECT_EQ(Row(Load("P5\n2 1\n255#\x23\x24"), 0), (std::vector<uint8_t>{0x23, 0x24}));
+    // In the binary variants a comment there ends at its first line end, as netpbm has it: "\r\n"
+    // leaves the "\n" as the first sample.
+    EXPECT_EQ(Row(Load("P5\n2 1\n255#c\n\x23\x24"), 0), (std::vector<uint8_t> { 0x23, 0x24 }));
+    EXPECT_EQ(Row(Load("P5\n2 1\n255#c\r\n\x23\x24"), 0), (std::vector<uint8_t> { 0x0A, 0x23 }));
+    EXPECT_EQ(LoadError(Raw("P5\n2 1\n255#\x23\x24")), "PPM: Stream read error.");
 }
 
 TEST(PPMGraphicTest, WindowsLineEnds)
@@ -189,8 +169,8 @@ TEST(PPMGraphicTest, UnknownVariantGivesAnEmptyPicture)
         EXPECT_NO_THROW(g.LoadStream(stream)) << text;
         EXPECT_TRUE(g.Empty()) << text;
     }
-    // Anything after the digit on the magic's line is ignored: "P56" is P5.
-    EXPECT_EQ(Row(Load("P56\n1 1\n255\n\x01"), 0), (std::vector<uint8_t>{1}));
+    // Only one digit belongs to the magic: "P56" is P5 six pixels wide.
+    EXPECT_EQ(Load("P56\n1 255\n\x01\x02\x03\x04\x05\x06").Width(), 6);
 }
 
 TEST(PPMGraphicTest, MissingDataFailsWithTheReadError)
@@ -205,7 +185,7 @@ TEST(PPMGraphicTest, MissingDataFailsWithTheReadError)
         Raw("P6\n2 1\n255\n\x01\x02\x03\x04\x05\x06"),
     };
     for (const std::string& file : files) {
-        ASSERT_EQ(LoadError(file), "") << file;
+        ASSERT_EQ(LoadError(file), "loaded") << file;
         // The plain variants may lose their final line end without harm.
         const size_t complete = file[1] <= '3' ? file.size() - 1 : file.size();
         for (size_t cut = 0; cut < complete; ++cut)
@@ -228,7 +208,7 @@ TEST(PPMGraphicTest, DataAcrossBlockBoundaries)
 {
     // 50 x 40 x 3 bytes: the pixels span two block boundaries.
     const auto bytes = GradientP6(50, 40, "P6\n50 40\n255\n");
-    const TPPMGraphic g = Load(bytes);
+    const TPPMGraphic g = LoadAs<TPPMGraphic>(bytes);
     for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 50; ++x) {
             const uint8_t* p = g.ScanLine(y) + 3 * x;
@@ -237,7 +217,8 @@ TEST(PPMGraphicTest, DataAcrossBlockBoundaries)
             ASSERT_EQ(p[0], uint8_t(x + 3 * y + 2));
         }
     // One byte short at the very end: the next block would be needed.
-    EXPECT_EQ(LoadError(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1)), "PPM: Stream read error.");
+    EXPECT_EQ(
+        LoadErrorAs<TPPMGraphic>(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1)), "PPM: Stream read error.");
 }
 
 TEST(PPMGraphicTest, PlainNumbersAndLineEndsSplitByTheBlockBoundary)
@@ -261,15 +242,13 @@ TEST(PPMGraphicTest, PlainNumbersAndLineEndsSplitByTheBlockBoundary)
 
 TEST(PPMGraphicTest, ImpossibleSizesFailBeforeAllocating)
 {
-    const auto start = std::chrono::steady_clock::now();
     // 16000 x 16000 would fit the bitmap cap, but the stream cannot hold its pixels.
     EXPECT_EQ(LoadError("P5\n16000 16000\n255\n\x01\x02"), "PPM: Stream read error.");
     EXPECT_EQ(LoadError("P1\n16000 16000\n1 0 1\n"), "PPM: Stream read error.");
     EXPECT_EQ(LoadError("P3\n2 1\n255\n1 2 3 4 5\n"), "PPM: Stream read error.");
     // Beyond the cap, or a size that wrapped to a negative value: the framework's refusal.
-    EXPECT_NE(LoadError("P6\n2000000000 2000000000\n255\n"), "");
-    EXPECT_NE(LoadError("P5\n4294967295 1\n255\n\x01"), "");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_NE(LoadError("P6\n2000000000 2000000000\n255\n"), "loaded");
+    EXPECT_NE(LoadError("P5\n4294967295 1\n255\n\x01"), "loaded");
 
     TPPMGraphic g;
     TMemoryStream stream(Bytes("P5\n16000 16000\n255\n\x01"));

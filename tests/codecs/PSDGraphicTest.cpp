@@ -4,12 +4,11 @@
 #include "framework/Picture.h"
 #include "framework/PixelConversion.h"
 #include "framework/Stream.h"
+#include "tests/support/ReaderTesting.h"
 #include "tests/support/TestData.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
-#include <chrono>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -75,30 +74,8 @@ Bytes PackRows(const std::vector<Bytes>& rows)
     return out;
 }
 
-TPSDGraphic Load(const Bytes& bytes)
-{
-    TPSDGraphic graphic;
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
-    return graphic;
-}
-
-std::string LoadError(const Bytes& bytes)
-{
-    try {
-        Load(bytes);
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "";
-}
-
-Bgr PixelBgr(const TBitmap& bitmap, int x, int y)
-{
-    std::vector<uint8_t> row(static_cast<size_t>(bitmap.Width()) * 4);
-    RowToBgra(bitmap, y, row.data());
-    return {row[4 * x], row[4 * x + 1], row[4 * x + 2]};
-}
+constexpr auto Load = LoadAs<TPSDGraphic>;
+constexpr auto LoadError = LoadErrorAs<TPSDGraphic>;
 
 TEST(PSDRead, SignatureAndShortFiles)
 {
@@ -341,17 +318,15 @@ TEST(PSDRead, EveryPrefixLoadsOrFailsCleanly)
     EXPECT_NO_THROW(Load(file));
 }
 
-TEST(PSDSamples, TheMaliciousSampleIsHandledQuickly)
+TEST(PSDSamples, TheMaliciousSampleIsHandled)
 {
     // Its layer records are hostile, but they are skipped unread: the composite image behind them
     // is complete and loads.
     KAVREL_REQUIRE_TESTDATA(dir);
-    const auto start = std::chrono::steady_clock::now();
     TPSDGraphic g;
     g.LoadFile((dir / "psd/psd-oob-write.psd").string());
     EXPECT_EQ(g.Width(), 100);
     EXPECT_EQ(g.Height(), 100);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 }  // namespace

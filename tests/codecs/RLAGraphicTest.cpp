@@ -1,10 +1,11 @@
 #include "codecs/RLAGraphic.h"
+
 #include "framework/Exception.h"
 #include "framework/Stream.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/ReaderTesting.h"
 
 #include <functional>
+#include <gtest/gtest.h>
 #include <numeric>
 #include <vector>
 
@@ -85,24 +86,10 @@ struct RlaFile {
     }
 };
 
-Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
 // A row of three colour channels, each one run over the whole width.
 Bytes RgbRow(int width, uint8_t red, uint8_t green, uint8_t blue)
 {
     return Concat({Channel(RunOf(width, red)), Channel(RunOf(width, green)), Channel(RunOf(width, blue))});
-}
-
-void Load(TRLAGraphic& graphic, const Bytes& bytes)
-{
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
 }
 
 Bytes PixelAt(const TBitmap& bitmap, int x, int y)
@@ -110,16 +97,6 @@ Bytes PixelAt(const TBitmap& bitmap, int x, int y)
     const int size = bitmap.PixelFormat() == pf32bit ? 4 : 3;
     const uint8_t* p = bitmap.ScanLine(y) + size * x;
     return Bytes(p, p + size);
-}
-
-std::string MessageOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
 }
 
 TEST(RLAGraphicTest, RowsRunUpwardsWhenBottomIsBelowTop)
@@ -131,7 +108,7 @@ TEST(RLAGraphicTest, RowsRunUpwardsWhenBottomIsBelowTop)
     for (int i = 0; i < 50; ++i)
         file.rows.push_back(RgbRow(100, uint8_t(i), uint8_t(100 + i), uint8_t(200 - i)));
     TRLAGraphic graphic;
-    Load(graphic, file.Build());
+    LoadInto(graphic, file.Build());
     ASSERT_EQ(graphic.Width(), 100);
     ASSERT_EQ(graphic.Height(), 50);
     EXPECT_EQ(graphic.PixelFormat(), pf24bit);
@@ -141,7 +118,7 @@ TEST(RLAGraphicTest, RowsRunUpwardsWhenBottomIsBelowTop)
 
     // Bottom 49, top 0: the rows run from the top down.
     std::swap(file.bottom, file.top);
-    Load(graphic, file.Build());
+    LoadInto(graphic, file.Build());
     ASSERT_EQ(graphic.Height(), 50);
     EXPECT_EQ(PixelAt(graphic, 0, 0), (Bytes{200, 100, 0}));
     EXPECT_EQ(PixelAt(graphic, 50, 49), (Bytes{151, 149, 49}));
@@ -155,7 +132,7 @@ TEST(RLAGraphicTest, ARunOf100FillsTheRow)
     const Bytes run = {0x63, 0x80};
     file.rows = {Concat({Channel(run), Channel(run), Channel(run)})};
     TRLAGraphic graphic;
-    Load(graphic, file.Build());
+    LoadInto(graphic, file.Build());
     const uint8_t* row = graphic.ScanLine(0);
     EXPECT_EQ(Bytes(row, row + 300), Bytes(300, 0x80));
 }
@@ -169,7 +146,7 @@ TEST(RLAGraphicTest, MatteBecomesTheFourthByte)
     file.rows = {Concat({Channel(Literal({1, 2, 3})), Channel(Literal({4, 5, 6})), Channel(Literal({7, 8, 9})),
                          Channel(Literal({0, 128, 255}))})};
     TRLAGraphic graphic;
-    Load(graphic, file.Build());
+    LoadInto(graphic, file.Build());
     EXPECT_EQ(graphic.PixelFormat(), pf32bit);
     EXPECT_EQ(PixelAt(graphic, 0, 0), (Bytes{7, 4, 1, 0}));
     EXPECT_EQ(PixelAt(graphic, 1, 0), (Bytes{8, 5, 2, 128}));
@@ -184,14 +161,14 @@ TEST(RLAGraphicTest, FourColourChannels)
     file.top = 0;
     file.rows = {RgbRow(4, 10, 20, 30)};
     TRLAGraphic graphic;
-    Load(graphic, file.Build());
+    LoadInto(graphic, file.Build());
     EXPECT_EQ(graphic.PixelFormat(), pf24bit);
     EXPECT_EQ(PixelAt(graphic, 3, 0), (Bytes{30, 20, 10}));
 
     // With a matte, the matte is the channel after the fourth colour channel.
     file.matteChannels = 1;
     file.rows = {Concat({RgbRow(4, 10, 20, 30), Channel(RunOf(4, 99)), Channel(RunOf(4, 77))})};
-    Load(graphic, file.Build());
+    LoadInto(graphic, file.Build());
     EXPECT_EQ(graphic.PixelFormat(), pf32bit);
     EXPECT_EQ(PixelAt(graphic, 3, 0), (Bytes{30, 20, 10, 77}));
 }
@@ -204,7 +181,7 @@ TEST(RLAGraphicTest, OnlyRgbOrRgbaImages)
         file.colorChannels = channels;
         file.rows = {RgbRow(4, 1, 2, 3), RgbRow(4, 1, 2, 3)};
         TRLAGraphic graphic;
-        EXPECT_EQ(MessageOf([&] { Load(graphic, file.Build()); }), "RLA: image must be RGB(A).");
+        EXPECT_EQ(MessageOf([&] { LoadInto(graphic, file.Build()); }), "RLA: image must be RGB(A).");
         EXPECT_EQ(graphic.Width(), 0);
     }
 }
@@ -217,7 +194,7 @@ TEST(RLAGraphicTest, RowsArePlacedByTheirTableEntries)
         file.rows.push_back(RgbRow(4, uint8_t(10 * i), 0, 0));
     file.fileOrder = {2, 0, 3, 1};
     TRLAGraphic graphic;
-    Load(graphic, file.Build());
+    LoadInto(graphic, file.Build());
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(PixelAt(graphic, 0, 3 - i)[2], 10 * i) << i;
 }
@@ -249,7 +226,7 @@ TEST(RLAGraphicTest, DeeperChannelsKeepTheirTopBits)
     const Bytes deep = Literal({0x12, 0xAB, 0x34, 0xCD});
     file.rows = {Concat({Channel(deep), Channel(deep), Channel(deep)})};
     TRLAGraphic graphic;
-    Load(graphic, file.Build());
+    LoadInto(graphic, file.Build());
     EXPECT_EQ(PixelAt(graphic, 0, 0), (Bytes{0x12, 0x12, 0x12}));
     EXPECT_EQ(PixelAt(graphic, 1, 0), (Bytes{0xAB, 0xAB, 0xAB}));
 
@@ -258,18 +235,18 @@ TEST(RLAGraphicTest, DeeperChannelsKeepTheirTopBits)
     file.matteChannels = 1;
     const Bytes tenBits = Literal({0x03, 0x01, 0xFF, 0x55});
     file.rows = {Concat({Channel(tenBits), Channel(tenBits), Channel(tenBits), Channel(Literal({9, 8}))})};
-    Load(graphic, file.Build());
+    LoadInto(graphic, file.Build());
     EXPECT_EQ(PixelAt(graphic, 0, 0), (Bytes{0xFF, 0xFF, 0xFF, 9}));
     EXPECT_EQ(PixelAt(graphic, 1, 0), (Bytes{0x55, 0x55, 0x55, 8}));
 
     // Floating-point samples and more than 32 bits are refused.
     file.colorType = 4;
     file.colorBits = 32;
-    EXPECT_EQ(MessageOf([&] { Load(graphic, file.Build()); }), "RLA: unsupported channel depth.");
+    EXPECT_EQ(MessageOf([&] { LoadInto(graphic, file.Build()); }), "RLA: unsupported channel depth.");
     file.colorType = 0;
     file.colorBits = 8;
     file.matteBits = 40;
-    EXPECT_EQ(MessageOf([&] { Load(graphic, file.Build()); }), "RLA: unsupported channel depth.");
+    EXPECT_EQ(MessageOf([&] { LoadInto(graphic, file.Build()); }), "RLA: unsupported channel depth.");
 }
 
 TEST(RLAGraphicTest, PackedChannelsLongerThanTwiceTheWidth)
@@ -281,7 +258,7 @@ TEST(RLAGraphicTest, PackedChannelsLongerThanTwiceTheWidth)
     const Bytes padded = Concat({RunOf(1, 0x11), RunOf(1, 0x22), RunOf(1, 0x33), RunOf(1, 0x44), RunOf(1, 0x55)});
     file.rows = {Concat({Channel(padded), Channel(padded), Channel(padded)})};
     TRLAGraphic graphic;
-    Load(graphic, file.Build());
+    LoadInto(graphic, file.Build());
     EXPECT_EQ(PixelAt(graphic, 0, 0), (Bytes{0x11, 0x11, 0x11}));
     EXPECT_EQ(PixelAt(graphic, 1, 0), (Bytes{0x22, 0x22, 0x22}));
 }
@@ -293,7 +270,7 @@ TEST(RLAGraphicTest, EmptyOrNegativeWidthFails)
         file.right = right;
         file.rows = {RgbRow(1, 1, 2, 3), RgbRow(1, 1, 2, 3)};
         TRLAGraphic graphic;
-        EXPECT_EQ(MessageOf([&] { Load(graphic, file.Build()); }), "RLA: invalid image size.");
+        EXPECT_EQ(MessageOf([&] { LoadInto(graphic, file.Build()); }), "RLA: invalid image size.");
     }
 }
 
@@ -307,7 +284,8 @@ TEST(RLAGraphicTest, EveryTruncationFailsWithAReadError)
     const Bytes bytes = file.Build();
     for (size_t size = 0; size < bytes.size(); ++size) {
         TRLAGraphic graphic;
-        ASSERT_EQ(MessageOf([&] { Load(graphic, Bytes(bytes.begin(), bytes.begin() + size)); }), "Stream read error")
+        ASSERT_EQ(
+            MessageOf([&] { LoadInto(graphic, Bytes(bytes.begin(), bytes.begin() + size)); }), "Stream read error")
             << size;
     }
 }
@@ -319,7 +297,7 @@ TEST(RLAGraphicTest, TableEntriesPastTheEndFail)
     Bytes bytes = file.Build();
     bytes[740 + 4] = 0x7F;  // row 1 at about 2 GB
     TRLAGraphic graphic;
-    EXPECT_EQ(MessageOf([&] { Load(graphic, bytes); }), "Stream read error");
+    EXPECT_EQ(MessageOf([&] { LoadInto(graphic, bytes); }), "Stream read error");
 }
 
 }  // namespace

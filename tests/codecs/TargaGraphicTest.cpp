@@ -5,9 +5,8 @@
 #include "framework/Picture.h"
 #include "framework/PixelConversion.h"
 #include "framework/Stream.h"
+#include "tests/support/ReaderTesting.h"
 #include "tests/support/TestData.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
@@ -15,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -46,31 +46,8 @@ Bytes Header(const HeaderFields& f)
             f.descriptor};
 }
 
-Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-TTargaGraphic Load(const Bytes& bytes)
-{
-    TTargaGraphic graphic;
-    TMemoryStream stream(bytes);
-    graphic.LoadStream(stream);
-    return graphic;
-}
-
-std::string LoadError(const Bytes& bytes)
-{
-    try {
-        Load(bytes);
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "";
-}
+constexpr auto Load = LoadAs<TTargaGraphic>;
+constexpr auto LoadError = LoadErrorAs<TTargaGraphic>;
 
 Bytes Save(TTargaGraphic& graphic, bool compressed = true)
 {

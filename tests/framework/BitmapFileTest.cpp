@@ -78,6 +78,10 @@ TEST(BitmapFileTest, RoundTripsAtEveryDepth)
         EXPECT_EQ(loaded.PixelFormat(), format == pfDevice ? pf32bit : format);
         ExpectSamePixels(original, loaded);
         EXPECT_EQ(loaded.ColorTable(), original.ColorTable());
+        // The clipboard's .dib layout: no file header, the pixels right after the masks and the colour table.
+        TBitmap packed = Load(std::vector<uint8_t>(bytes.begin() + 14, bytes.end()));
+        ExpectSamePixels(original, packed);
+        EXPECT_EQ(packed.ColorTable(), original.ColorTable());
     }
 }
 
@@ -121,6 +125,8 @@ TEST(BitmapFileTest, TrueColourWithPaletteWritesTheTable)
     const std::vector<uint8_t> bytes = Save(b);
     EXPECT_EQ(Long(bytes, 10), 14u + 40 + 3 * 4);
     EXPECT_EQ(Long(bytes, 46), 3u);  // colours used
+    // Without the file header the table still lies between the header and the pixels.
+    ExpectSamePixels(Load(std::vector<uint8_t>(bytes.begin() + 14, bytes.end())), b);
 }
 
 // Builds a bitmap file around an info header and pixel bytes.
