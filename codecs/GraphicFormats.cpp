@@ -16,6 +16,7 @@
 #include "framework/FrameworkFormats.h"
 #include "framework/Palette.h"
 #include "framework/Picture.h"
+#include "framework/PixelConversion.h"
 
 #include <algorithm>
 #include <cmath>
@@ -183,12 +184,10 @@ void RgbToBgr(const void* source, void* dest, int bitsPerSample, int count)
         return;
     const auto* s = static_cast<const uint8_t*>(source);
     auto* d = static_cast<uint8_t*>(dest);
-#if KAVREL_X86_DISPATCH
-    if (bitsPerSample == 8 && count > 0 && UseX86V3()) {
-        RgbToBgr8X86V3(s, d, static_cast<size_t>(count / 3));
+    if (bitsPerSample == 8) {
+        SwapRedAndBlue(s, d, static_cast<size_t>(std::max(count, 0) / 3));
         return;
     }
-#endif
     for (int i = 0; i < count / 3; ++i) {
         const uint8_t r = Sample8(s, bitsPerSample, 3 * i);
         const uint8_t g = Sample8(s, bitsPerSample, 3 * i + 1);

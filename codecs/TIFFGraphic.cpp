@@ -642,4 +642,5 @@ void TTIFFGraphic::LoadStream(TStream& stream)
             std::memcpy(dest, missingRow.data(), missingRow.size());
         }
     }
+    FinishRows();
 }

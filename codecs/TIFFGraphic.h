@@ -11,6 +11,12 @@ public:
     TTIFFGraphic();
 
     void LoadStream(TStream& stream) override;
+    // The rows are written once each, top row first.
+    bool StreamRowsTo(TRowSink* sink) override
+    {
+        SetRowSink(sink);
+        return true;
+    }
     // The class reads TIFF only: saving leaves the stream as it was and reports nothing.
     void SaveStream(TStream& stream) override;
     // A file is never left empty: the picture is saved as a Windows bitmap.

@@ -4,35 +4,12 @@
 
 #include <immintrin.h>
 
-namespace {
-
-// Five pixels of a 16-byte block: red and blue trade places; the sixteenth byte, the next pixel's
-// first, stays (the next block or the caller's tail writes its place again).
-KAVREL_X86_V3_TARGET inline __m128i SwapRedAndBlue(__m128i block)
-{
-    return _mm_shuffle_epi8(block, _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15));
-}
-
-} // namespace
-
-KAVREL_X86_V3_TARGET void RgbToBgr8X86V3(const uint8_t* source, uint8_t* dest, size_t pixels)
-{
-    const size_t bytes = pixels * 3;
-    size_t i = 0;
-    for (; i + 16 <= bytes; i += 15)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i),
-            SwapRedAndBlue(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i))));
-    for (; i < bytes; i += 3) {
-        const uint8_t red = source[i];
-        dest[i] = source[i + 2];
-        dest[i + 1] = source[i + 1];
-        dest[i + 2] = red;
-    }
-}
-
 KAVREL_X86_V3_TARGET void RgbDifferencesToBgrX86V3(const uint8_t* source, uint8_t* dest, size_t pixels)
 {
     const size_t bytes = pixels * 3;
+    // Red and blue trade places; the sixteenth byte, the next pixel's first, is written again by the
+    // next block or the tail.
+    const __m128i swap = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
     // The sums of each channel over five pixels at a time: shifting by one, two and four pixels and
     // adding gives every pixel the sum of those before it in the block; then the last pixel of the
     // block before is added to all five.
@@ -45,7 +22,7 @@ KAVREL_X86_V3_TARGET void RgbDifferencesToBgrX86V3(const uint8_t* source, uint8_
         sums = _mm_add_epi8(sums, _mm_slli_si128(sums, 6));
         sums = _mm_add_epi8(sums, _mm_slli_si128(sums, 12));
         sums = _mm_add_epi8(sums, carry);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i), SwapRedAndBlue(sums));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i), _mm_shuffle_epi8(sums, swap));
         carry = _mm_shuffle_epi8(sums, lastPixel);
     }
     auto red = static_cast<uint8_t>(_mm_extract_epi8(carry, 0));

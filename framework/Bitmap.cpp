@@ -4,6 +4,7 @@
 #include "framework/BitmapFile.h"
 #include "framework/Exception.h"
 #include "framework/PixelConversion.h"
+#include "framework/RowSink.h"
 #include "framework/Stream.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/mman.h>
 
 KAVREL_DEFINE_GRAPHIC_CLASS(TBitmap, TGraphic)
 
@@ -83,40 +83,6 @@ std::vector<TPaletteEntry> DefaultColorTable(TPixelFormat format)
     return table;
 }
 
-void TPixelDeleter::operator()(uint8_t* p) const
-{
-    if (mapped)
-        munmap(p, mapped);
-    else
-        std::free(p);
-}
-
-TBitmap::PixelBuffer TBitmap::AllocatePixels(size_t bytes)
-{
-    // Large pictures get pages of their own, aligned to 2 MB and, where the system allows, backed by
-    // huge pages: a 36 MB picture then costs some 20 page faults on first touch instead of 9,000.
-    // Freshly mapped pages are zero, so nothing needs clearing.
-    constexpr size_t kHugePage = size_t { 2 } << 20;
-    if (bytes >= kHugePage) {
-        const size_t length = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-        void* const area
-            = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (area == MAP_FAILED)
-            return nullptr;
-        auto* const start = static_cast<uint8_t*>(area);
-        auto* const aligned
-            = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
-        if (aligned > start)
-            munmap(start, static_cast<size_t>(aligned - start));
-        munmap(aligned + length, static_cast<size_t>(start + kHugePage - aligned));
-#ifdef MADV_HUGEPAGE
-        madvise(aligned, length, MADV_HUGEPAGE);
-#endif
-        return PixelBuffer(aligned, TPixelDeleter { length });
-    }
-    return PixelBuffer(static_cast<uint8_t*>(std::calloc(bytes, 1)));
-}
-
 uint64_t TBitmap::MaxImageBytes()
 {
     return maxImageBytes.load();
@@ -155,11 +121,13 @@ TBitmap& TBitmap::operator=(const TBitmap& other)
 {
     if (this == &other)
         return *this;
+    if (other.band_.sink)
+        throw Exception("A picture whose rows are passed on cannot be copied");
     // Copy everything that can fail first, so a failure leaves this bitmap as it was.
     const size_t bytes = other.pixels_ ? other.Stride() * static_cast<size_t>(other.height_) : 0;
     PixelBuffer pixels;
     if (bytes > 0) {
-        pixels = AllocatePixels(bytes);
+        pixels = AllocatePixelMemory(bytes);
         if (!pixels)
             throw EOutOfResources("Out of memory for a " + std::to_string(other.width_) + "x" +
                                   std::to_string(other.height_) + " bitmap");
@@ -181,11 +149,30 @@ void TBitmap::Reallocate(int width, int height)
     width = std::max(width, 0);
     height = std::max(height, 0);
     CheckSize(width, height, pixelFormat_);
+    if (band_.sink) {
+        if (band_.rows > 0)
+            throw Exception("The size of a picture whose rows are passed on cannot change");
+        width_ = width;
+        height_ = height;
+        if (width == 0 || height == 0)
+            return; // nothing to pass on yet
+        // A band of about 1 MB of rows.
+        const size_t stride = Stride();
+        band_.rows
+            = static_cast<int>(std::clamp<size_t>((size_t { 1 } << 20) / stride, 1, static_cast<size_t>(height)));
+        band_.first = 0;
+        pixels_ = AllocatePixelMemory(stride * static_cast<size_t>(band_.rows));
+        if (!pixels_)
+            throw EOutOfResources(
+                "Out of memory for a " + std::to_string(width) + "x" + std::to_string(height) + " bitmap");
+        band_.sink->Start(width, height, pixelFormat_, colorTable_);
+        return;
+    }
     const size_t newRowBytes = RowBytesFor(width, pixelFormat_);
     const size_t newStride = (newRowBytes + 3) & ~size_t{3};
     PixelBuffer fresh;
     if (newStride * static_cast<size_t>(height) > 0) {
-        fresh = AllocatePixels(newStride * static_cast<size_t>(height));
+        fresh = AllocatePixelMemory(newStride * static_cast<size_t>(height));
         if (!fresh)
             throw EOutOfResources("Out of memory for a " + std::to_string(width) + "x" + std::to_string(height) + " bitmap");
         if (pixels_) {
@@ -241,6 +228,8 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     if (format == pixelFormat_)
         return;
     const TPixelFormat old = pixelFormat_;
+    if (band_.rows > 0)
+        throw Exception("The format of a picture whose rows are passed on cannot change");
     if (Empty()) {
         CheckSize(width_, height_, format);
         pixelFormat_ = format;
@@ -290,10 +279,17 @@ uint8_t* TBitmap::ScanLine(int y)
 {
     if (y < 0 || y >= height_)
         throw Exception("Scan line index out of range");
+    if (band_.sink && y < band_.first)
+        throw Exception("Scan line already passed on");
     if (!pixels_) {
         // Rows of a picture without columns hold no bytes, but they exist.
         static uint8_t noBytes[4];
         return noBytes;
+    }
+    if (band_.sink) {
+        if (y >= band_.first + band_.rows)
+            MoveBandTo(y);
+        y -= band_.first;
     }
     return pixels_.get() + Stride() * static_cast<size_t>(y);
 }
@@ -307,6 +303,39 @@ void TBitmap::SetPalette(HPALETTE palette)
 {
     palette_ = std::move(palette);
     ApplyDefaultColorTable();
+}
+
+void TBitmap::SetRowSink(TRowSink* sink)
+{
+    band_ = RowBand { sink, 0, 0 };
+}
+
+void TBitmap::MoveBandTo(int row)
+{
+    const size_t stride = Stride();
+    const int bandEnd = std::min(band_.first + band_.rows, height_);
+    if (bandEnd > band_.first)
+        band_.sink->PutRows(band_.first, bandEnd - band_.first, pixels_.get(), stride);
+    if (pixels_)
+        std::memset(pixels_.get(), 0, stride * static_cast<size_t>(band_.rows));
+    for (int first = bandEnd; first < row;) {
+        const int count = std::min(band_.rows, row - first);
+        band_.sink->PutRows(first, count, pixels_.get(), stride);
+        first += count;
+    }
+    band_.first = row;
+}
+
+void TBitmap::FinishRows()
+{
+    if (!band_.sink)
+        return;
+    TRowSink* const sink = band_.sink;
+    if (band_.rows > 0)
+        MoveBandTo(height_);
+    band_ = RowBand {};
+    ReleaseHandle();
+    sink->Finish();
 }
 
 void TBitmap::ReleaseHandle()

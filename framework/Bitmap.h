@@ -2,12 +2,14 @@
 
 #include "framework/Graphic.h"
 #include "framework/Palette.h"
+#include "framework/PixelMemory.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+class TRowSink;
 // How the pixels of a row are laid out.
 //   pf1bit, pf4bit: palette indices, leftmost pixel in the most significant bits of a byte
 //   pf8bit: one palette index per byte
@@ -21,13 +23,6 @@ enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit,
 const char* PixelFormatName(TPixelFormat format);
 int BitsPerPixel(TPixelFormat format);
 inline bool IsIndexed(TPixelFormat format) { return format == pf1bit || format == pf4bit || format == pf8bit; }
-
-// Releases a bitmap's pixel memory the way it was obtained: mapped pages (`mapped` bytes) or the
-// heap (0).
-struct TPixelDeleter {
-    size_t mapped = 0;
-    void operator()(uint8_t* p) const;
-};
 
 // A raster picture. Row 0 is the top row. Rows are zero-filled when made, so nothing ever shows
 // uninitialised memory; a size beyond MaxImageBytes() is refused before anything is allocated.
@@ -81,6 +76,15 @@ public:
     // "Handle := 0": the image, its size and its palette are gone and the format reads pfDevice.
     void ReleaseHandle();
 
+    // Passes the rows on to the sink instead of keeping them, for a reader that sets the format and
+    // palette before the size and then writes each row once, top row first. The bitmap holds a band
+    // of rows: SetSize starts the sink, asking for a row below the band passes the band on, and
+    // FinishRows, at the end of the load, passes on the rest (rows never asked for are zero), finishes
+    // the sink and leaves the bitmap empty. Asking again for a row passed on, resizing, changing the
+    // format or copying meanwhile raises. Without a sink FinishRows does nothing.
+    void SetRowSink(TRowSink* sink);
+    void FinishRows();
+
     static size_t RowBytesFor(int width, TPixelFormat format);
     // The central cap on the pixel memory of one bitmap.
     static uint64_t MaxImageBytes();
@@ -89,12 +93,12 @@ public:
     static void CheckSize(int64_t width, int64_t height, TPixelFormat format);
 
 private:
-    using PixelBuffer = std::unique_ptr<uint8_t, TPixelDeleter>;
-    // Zero-filled memory for `bytes` pixel bytes; null when there is none to be had.
-    static PixelBuffer AllocatePixels(size_t bytes);
+    using PixelBuffer = TPixelMemory;
 
     void Reallocate(int width, int height);
     void ApplyDefaultColorTable();
+    // Passes on the band's rows and the zero rows after it up to `row`, which the band then starts at.
+    void MoveBandTo(int row);
     size_t Stride() const { return (RowBytes() + size_t{3}) & ~size_t{3}; }
 
     int width_ = 0;
@@ -103,6 +107,13 @@ private:
     PixelBuffer pixels_;
     HPALETTE palette_;
     std::vector<TPaletteEntry> colorTable_;
+    // While rows are passed on: where to, and the rows that pixels_ holds (`rows` from `first`; no
+    // rows before the sink was started).
+    struct RowBand {
+        TRowSink* sink = nullptr;
+        int first = 0;
+        int rows = 0;
+    } band_;
 };
 
 // The colours an indexed bitmap gets when no palette was given.

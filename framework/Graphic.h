@@ -5,6 +5,7 @@
 
 class TBitmap;
 class TGraphic;
+class TRowSink;
 class TStream;
 
 // A class reference: lets code ask at run time whether a graphic is of a class or derives from it,
@@ -45,6 +46,11 @@ public:
     // file is made and an existing one is left alone. Classes whose output depends on the name
     // override this.
     virtual void SaveToFile(const std::string& fileName);
+
+    // Lets the next load hand the picture's rows to the sink as they are made instead of keeping them
+    // (framework/RowSink.h), where the class's reader writes each row once, top row first: true then,
+    // and the graphic is empty after the load. False where it cannot: the load keeps the picture.
+    virtual bool StreamRowsTo(TRowSink*) { return false; }
 
     // The picture as a raster, for display and conversion; null for classes that draw themselves.
     virtual const TBitmap* DisplayBitmap() const { return nullptr; }

@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <jpeglib.h>
+#include <utility>
 
 KAVREL_DEFINE_GRAPHIC_CLASS(TJPEGImage, TGraphic)
 
@@ -146,12 +147,14 @@ void DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap)
     }
     // jpeg_finish_decompress is not called: every row is there, and what follows the last one
     // (trailing markers, garbage) must not turn a shown picture into a failure.
+    bitmap.FinishRows();
 }
 
 void TJPEGImage::LoadStream(TStream& stream)
 {
     std::vector<uint8_t> data = stream.ReadBytes(stream.Remaining());
     TBitmap decoded;
+    decoded.SetRowSink(std::exchange(rowSink_, nullptr));
     DecodeJpeg(data, decoded);
     data_ = std::move(data);
     bitmap_ = std::move(decoded);

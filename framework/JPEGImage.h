@@ -17,6 +17,12 @@ public:
     // shows what libjpeg could decode (the rest grey); data libjpeg rejects raises its message.
     void LoadStream(TStream& stream) override;
     void SaveStream(TStream& stream) override;
+    // libjpeg makes the rows top first.
+    bool StreamRowsTo(TRowSink* sink) override
+    {
+        rowSink_ = sink;
+        return true;
+    }
 
     const TBitmap* DisplayBitmap() const override { return &bitmap_; }
     bool Empty() const override { return bitmap_.Empty(); }
@@ -30,8 +36,10 @@ public:
 private:
     std::vector<uint8_t> data_;
     TBitmap bitmap_;
+    TRowSink* rowSink_ = nullptr; // for the next load only
 };
 
 // Decodes JPEG data into a bitmap: pf8bit with a grey palette for one-component files, pf24bit
 // otherwise (CMYK and YCCK converted with Adobe's inverted-CMYK convention when the file says so).
+// A bitmap with a row sink passes the rows on (TBitmap::SetRowSink).
 void DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap);

@@ -1,5 +1,8 @@
 #include "framework/PixelConversion.h"
 
+#include "framework/VectorPixels.h"
+
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -78,6 +81,12 @@ void PixelsToBgra(
         }
         break;
     case pf24bit:
+#if KAVREL_X86_DISPATCH
+        if (UseX86V3()) {
+            BgrToBgraX86V3(row, dest, static_cast<size_t>(std::max(width, 0)));
+            break;
+        }
+#endif
         for (int x = 0; x < width; ++x) {
             uint8_t* out = dest + 4 * x;
             out[0] = row[3 * x];
@@ -86,13 +95,75 @@ void PixelsToBgra(
             out[3] = 255;
         }
         break;
-    case pf32bit: std::memcpy(dest, row, static_cast<size_t>(width) * 4); break;
+    case pf32bit:
+        if (width > 0)
+            std::memcpy(dest, row, static_cast<size_t>(width) * 4);
+        break;
     case pfDevice:
         for (int x = 0; x < width; ++x) {
             std::memcpy(dest + 4 * x, row + 4 * x, 3);
             dest[4 * x + 3] = 255;
         }
         break;
+    }
+}
+
+void SwapRedAndBlue(const uint8_t* source, uint8_t* dest, size_t pixels)
+{
+#if KAVREL_X86_DISPATCH
+    if (UseX86V3())
+        return SwapRedAndBlueX86V3(source, dest, pixels);
+#endif
+    for (size_t x = 0; x < pixels; ++x) {
+        const uint8_t first = source[3 * x];
+        dest[3 * x] = source[3 * x + 2];
+        dest[3 * x + 1] = source[3 * x + 1];
+        dest[3 * x + 2] = first;
+    }
+}
+
+void PixelsToRgb(const uint8_t* row, int width, TPixelFormat format, const std::vector<TPaletteEntry>& table,
+    bool alpha, uint8_t* dest)
+{
+    const auto pixels = static_cast<size_t>(std::max(width, 0));
+    if (format == pf24bit && !alpha)
+        return SwapRedAndBlue(row, dest, pixels);
+    if (format == pf8bit && !alpha) {
+        // The colour of each index, looked up once; indices beyond the table are black.
+        uint8_t colors[256][3] = {};
+        for (size_t i = 0; i < table.size() && i < 256; ++i)
+            colors[i][0] = table[i].peRed, colors[i][1] = table[i].peGreen, colors[i][2] = table[i].peBlue;
+        for (size_t x = 0; x < pixels; ++x)
+            std::memcpy(dest + 3 * x, colors[row[x]], 3);
+        return;
+    }
+    // Any other layout by way of B,G,R,A, a piece of the row at a time (a multiple of 8 pixels, so
+    // that packed indices start on a whole byte).
+    constexpr size_t kPiece = 256;
+    const bool storedAsBgra = format == pf32bit || (format == pfDevice && !alpha);
+    const auto bits = static_cast<size_t>(::BitsPerPixel(format));
+    uint8_t bgra[4 * kPiece];
+    for (size_t x = 0; x < pixels; x += kPiece) {
+        const size_t count = std::min(kPiece, pixels - x);
+        const uint8_t* from = row + x * bits / 8;
+        if (!storedAsBgra) {
+            PixelsToBgra(from, static_cast<int>(count), format, table, bgra);
+            from = bgra;
+        }
+        uint8_t* const to = dest + (alpha ? 4 : 3) * x;
+#if KAVREL_X86_DISPATCH
+        if (UseX86V3()) {
+            alpha ? BgraToRgbaX86V3(from, to, count) : BgraToRgbX86V3(from, to, count);
+            continue;
+        }
+#endif
+        for (size_t i = 0; i < count; ++i) {
+            to[(alpha ? 4 : 3) * i] = from[4 * i + 2];
+            to[(alpha ? 4 : 3) * i + 1] = from[4 * i + 1];
+            to[(alpha ? 4 : 3) * i + 2] = from[4 * i];
+            if (alpha)
+                to[4 * i + 3] = from[4 * i + 3];
+        }
     }
 }
 

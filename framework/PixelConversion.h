@@ -15,6 +15,15 @@ void RowToBgra(const TBitmap& bitmap, int y, uint8_t* dest);
 void PixelsToBgra(
     const uint8_t* row, int width, TPixelFormat format, const std::vector<TPaletteEntry>& table, uint8_t* dest);
 
+// The same as R,G,B (alpha false) or R,G,B,A bytes: PixelsToBgra's bytes with blue and red
+// exchanged, and the fourth dropped unless asked for.
+void PixelsToRgb(const uint8_t* row, int width, TPixelFormat format, const std::vector<TPaletteEntry>& table,
+    bool alpha, uint8_t* dest);
+
+// Exchanges the first and third bytes of `pixels` 3-byte pixels (B,G,R to R,G,B and back); source and
+// dest may be the same row.
+void SwapRedAndBlue(const uint8_t* source, uint8_t* dest, size_t pixels);
+
 // Whether a pf32bit bitmap's fourth byte carries alpha: a fourth byte that is 0 everywhere is taken as
 // unused (the usual case in 32-bit Windows bitmaps). False for every other format.
 bool CarriesAlpha(const TBitmap& bitmap);

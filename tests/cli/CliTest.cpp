@@ -1,14 +1,17 @@
+#include "tools/kavrel-cli/Cli.h"
+
 #include "framework/Bitmap.h"
+#include "framework/CpuDispatch.h"
+#include "framework/Picture.h"
 #include "framework/PngDecoder.h"
 #include "framework/Stream.h"
 #include "tests/support/TestData.h"
-#include "tools/kavrel-cli/Cli.h"
 #include "tools/kavrel-cli/GeometryArgument.h"
-
-#include <gtest/gtest.h>
+#include "tools/kavrel-cli/PamFile.h"
 
 #include <algorithm>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -201,6 +204,38 @@ TEST_F(CliTest, ConvertsTheSharedBitmapsToTheirReferences)
         ++converted;
     }
     EXPECT_GT(converted, 20);
+}
+
+// TIFF and JPEG pictures go to PAM files row by row as they are decoded; the file must be the one written from the
+// whole picture, which is written here with the portable code (so the processor's versions are compared too).
+TEST_F(CliTest, StreamedPamFilesEqualThoseOfTheWholePicture)
+{
+    KAVREL_REQUIRE_TESTDATA(data);
+    int compared = 0;
+    for (const ManifestRow& row : ReadManifest(data)) {
+        if (row.Folder() != "tiff" && row.Folder() != "jpeg")
+            continue;
+        SCOPED_TRACE(row.path);
+        const fs::path out = dir_ / "streamed.pam";
+        const Result r = RunTool({ "convert", (data / row.path).string(), out.string() });
+        TMemoryStream whole;
+        try {
+            TPicture picture;
+            picture.LoadFromFile((data / row.path).string());
+            ForcePortableCode(true);
+            WritePam(whole, *picture.Graphic()->DisplayBitmap());
+            ForcePortableCode(false);
+        } catch (const Exception& e) {
+            EXPECT_EQ(r.status, 1) << e.Message();
+            EXPECT_FALSE(fs::exists(out));
+            continue;
+        }
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(ReadFileBytes(out) == whole.Bytes());
+        fs::remove(out);
+        ++compared;
+    }
+    EXPECT_GT(compared, 60);
 }
 
 }  // namespace

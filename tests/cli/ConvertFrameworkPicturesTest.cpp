@@ -6,6 +6,9 @@
 #include "framework/JPEGImage.h"
 #include "tests/support/TestData.h"
 #include "tools/kavrel-cli/Cli.h"
+#ifdef KAVREL_WITH_DISPLAY
+#include "tools/kavrel-cli/QtParts.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -20,6 +23,9 @@ class ConvertFrameworkPicturesTest : public testing::Test {
 protected:
     void SetUp() override
     {
+#ifdef KAVREL_WITH_DISPLAY
+        InstallQtMetafileRenderer();
+#endif
         folder_ = fs::temp_directory_path() / ("kavrel-cli-framework-" + std::to_string(getpid()));
         fs::create_directories(folder_);
     }

@@ -1,10 +1,14 @@
 #include "framework/Bitmap.h"
+
+#include "framework/CpuDispatch.h"
 #include "framework/Exception.h"
 #include "framework/PixelConversion.h"
-
-#include <gtest/gtest.h>
+#include "framework/RowSink.h"
 
 #include <array>
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
 
 namespace {
 
@@ -128,6 +132,72 @@ TEST(BitmapTest, LargePicturesAreZeroFilledResizedAndCopiedAlike)
     EXPECT_EQ(b.ScanLine(999)[last], 0);
 }
 
+// Records what a bitmap passes on.
+class RecordingSink : public TRowSink {
+public:
+    void Start(int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors) override
+    {
+        starts.push_back({ width, height, format, colors.size() });
+    }
+    void PutRows(int first, int count, const uint8_t* rows, size_t stride) override
+    {
+        for (int i = 0; i < count; ++i) {
+            order.push_back(first + i);
+            firstBytes.push_back(rows[stride * i]);
+            lastBytes.push_back(rows[stride * i + 2999]);
+        }
+    }
+    void Finish() override { ++finished; }
+
+    struct Started {
+        int width, height;
+        TPixelFormat format;
+        size_t colors;
+    };
+    std::vector<Started> starts;
+    std::vector<int> order;
+    std::vector<uint8_t> firstBytes, lastBytes;
+    int finished = 0;
+};
+
+TEST(BitmapTest, RowsPassedOnToASinkComeInOrderOnce)
+{
+    // 800 rows of 3,000 bytes: more than one band. Rows the reader skips arrive as zeros.
+    RecordingSink sink;
+    TBitmap b;
+    b.SetRowSink(&sink);
+    b.SetPixelFormat(pf24bit);
+    b.SetSize(1000, 800);
+    ASSERT_EQ(sink.starts.size(), 1u);
+    EXPECT_EQ(sink.starts[0].height, 800);
+    EXPECT_EQ(sink.starts[0].format, pf24bit);
+    for (int y = 0; y < 800; ++y) {
+        if (y % 7 == 3)
+            continue;
+        b.ScanLine(y)[0] = static_cast<uint8_t>(y);
+        b.ScanLine(y)[2999] = static_cast<uint8_t>(y + 1);
+    }
+    EXPECT_THROW(b.ScanLine(0), Exception);
+    EXPECT_THROW(TBitmap { b }, Exception);
+    EXPECT_THROW(b.SetPixelFormat(pf8bit), Exception);
+    EXPECT_THROW(b.SetSize(10, 10), Exception);
+    EXPECT_EQ(sink.finished, 0);
+    b.FinishRows();
+    EXPECT_EQ(sink.finished, 1);
+    EXPECT_TRUE(b.Empty());
+    ASSERT_EQ(sink.order.size(), 800u);
+    for (int y = 0; y < 800; ++y) {
+        ASSERT_EQ(sink.order[y], y);
+        EXPECT_EQ(sink.firstBytes[y], y % 7 == 3 ? 0 : static_cast<uint8_t>(y)) << y;
+        EXPECT_EQ(sink.lastBytes[y], y % 7 == 3 ? 0 : static_cast<uint8_t>(y + 1)) << y;
+    }
+    // Without a sink FinishRows leaves a bitmap alone.
+    TBitmap plain;
+    plain.SetSize(2, 2);
+    plain.FinishRows();
+    EXPECT_FALSE(plain.Empty());
+}
+
 TEST(BitmapTest, HugeSizesAreRefusedBeforeAllocating)
 {
     TBitmap b;
@@ -247,6 +317,55 @@ TEST(ColorMatcherTest, FindsTheNearestEntry)
     EXPECT_EQ(m.Nearest(20, 20, 20), 0);
     TColorMatcher empty({});
     EXPECT_EQ(empty.Nearest(1, 2, 3), 0);
+}
+
+// PixelsToRgb gives PixelsToBgra's bytes with blue and red exchanged (the fourth kept or dropped), and the
+// processor's versions of the conversions give the portable ones' bytes without writing past the row.
+TEST(PixelConversionTest, RgbRowsAndProcessorVersionsAgree)
+{
+    std::mt19937 rng(11);
+    std::vector<TPaletteEntry> table(200);
+    for (TPaletteEntry& e : table)
+        e = { static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), 0 };
+    constexpr size_t kGuard = 40;
+    for (TPixelFormat format : { pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfDevice }) {
+        for (int width : { 0, 1, 5, 9, 10, 17, 300, 1001 }) {
+            SCOPED_TRACE(std::string(PixelFormatName(format)) + " " + std::to_string(width));
+            std::vector<uint8_t> row(TBitmap::RowBytesFor(width, format));
+            for (uint8_t& b : row)
+                b = static_cast<uint8_t>(rng());
+            const auto pixels = static_cast<size_t>(width);
+            std::vector<uint8_t> bgra[2], rgb[2], rgba[2], swapped[2];
+            for (bool portable : { false, true }) {
+                ForcePortableCode(portable);
+                bgra[portable].assign(4 * pixels + kGuard, 0x5A);
+                PixelsToBgra(row.data(), width, format, table, bgra[portable].data());
+                rgb[portable].assign(3 * pixels + kGuard, 0x5A);
+                PixelsToRgb(row.data(), width, format, table, false, rgb[portable].data());
+                rgba[portable].assign(4 * pixels + kGuard, 0x5A);
+                PixelsToRgb(row.data(), width, format, table, true, rgba[portable].data());
+                if (format == pf24bit) {
+                    swapped[portable] = row;
+                    SwapRedAndBlue(swapped[portable].data(), swapped[portable].data(), pixels);
+                }
+            }
+            ForcePortableCode(false);
+            EXPECT_EQ(bgra[0], bgra[1]);
+            EXPECT_EQ(rgb[0], rgb[1]);
+            EXPECT_EQ(rgba[0], rgba[1]);
+            EXPECT_EQ(swapped[0], swapped[1]);
+            for (size_t x = 0; x < pixels; ++x) {
+                const uint8_t* b = &bgra[0][4 * x];
+                ASSERT_EQ((std::array<uint8_t, 3> { rgb[0][3 * x], rgb[0][3 * x + 1], rgb[0][3 * x + 2] }),
+                    (std::array<uint8_t, 3> { b[2], b[1], b[0] }));
+                ASSERT_EQ((std::array<uint8_t, 4> {
+                              rgba[0][4 * x], rgba[0][4 * x + 1], rgba[0][4 * x + 2], rgba[0][4 * x + 3] }),
+                    (std::array<uint8_t, 4> { b[2], b[1], b[0], b[3] }));
+            }
+            EXPECT_EQ(std::vector<uint8_t>(rgb[0].end() - kGuard, rgb[0].end()), std::vector<uint8_t>(kGuard, 0x5A));
+            EXPECT_EQ(std::vector<uint8_t>(bgra[0].end() - kGuard, bgra[0].end()), std::vector<uint8_t>(kGuard, 0x5A));
+        }
+    }
 }
 
 }  // namespace

@@ -7,13 +7,8 @@
 #include "framework/Metafile.h"
 #include "framework/Picture.h"
 #include "framework/Stream.h"
+#include "tools/kavrel-cli/PamFile.h"
 #include "tools/kavrel-cli/RasterOutput.h"
-
-#ifdef KAVREL_WITH_DISPLAY
-#include "app/display/ImageConversion.h"
-#include "app/display/MetafileRendering.h"
-#include "app/display/OffscreenGui.h"
-#endif
 
 #include <algorithm>
 #include <functional>
@@ -71,15 +66,17 @@ void WriteOutput(const std::string& target, const std::function<void(TStream&)>&
     });
 }
 
+CliMetafileRenderer& MetafileRenderer()
+{
+    static CliMetafileRenderer renderer;
+    return renderer;
+}
+
 TBitmap RenderMetafileForCli(const TMetafile& metafile)
 {
-#ifdef KAVREL_WITH_DISPLAY
-    EnsureOffscreenGuiApplication();
-    return QImageToBitmap(RenderMetafile(metafile));
-#else
-    (void)metafile;
-    throw Exception("Cannot render metafiles: kavrel-cli was built without Qt (KAVREL_BUILD_APP=OFF)");
-#endif
+    if (!MetafileRenderer())
+        throw Exception("Cannot render metafiles: this kavrel-cli runs without Qt");
+    return MetafileRenderer()(metafile);
 }
 
 // The class that writes OUT when it is not one of the raster outputs; refused before anything is read.
@@ -94,11 +91,35 @@ const TGraphicClass* ConvertTarget(const std::string& out)
     return target;
 }
 
+// A PAM file from a picture whose reader can pass its rows on (TGraphic::StreamRowsTo): written as
+// the rows come, so that the picture is never held whole. False, with nothing done, for the others.
+bool ConvertStreamingToPam(const std::string& in, const std::string& out)
+{
+    if (LowerCaseAscii(FileExtension(out)) != "pam")
+        return false;
+    const TGraphicClass* source = TPicture::Formats().FindExt(FileExtension(in));
+    if (!source || !source->create)
+        return false;
+    std::unique_ptr<TGraphic> graphic = source->create();
+    TPamWriter pam;
+    if (!graphic->StreamRowsTo(&pam))
+        return false;
+    WriteOutput(out, [&](TStream& stream) {
+        pam.WriteTo(stream);
+        graphic->LoadFile(in);
+        if (!pam.Started() || pam.Width() == 0 || pam.Height() == 0)
+            throw Exception("The picture in " + in + " is empty");
+    });
+    return true;
+}
+
 int Convert(const std::vector<std::string>& args)
 {
     if (args.size() != 2)
         throw UsageError("convert needs IN and OUT");
     const TGraphicClass* target = ConvertTarget(args[1]);
+    if (ConvertStreamingToPam(args[0], args[1]))
+        return 0;
     TPicture picture;
     picture.LoadFromFile(args[0]);
     const TBitmap* bitmap = picture.Graphic()->DisplayBitmap();
@@ -213,6 +234,11 @@ void WriteUsage(std::ostream& out)
 void RegisterCliCommand(CliCommand command)
 {
     RegisteredCommands().push_back(std::move(command));
+}
+
+void SetCliMetafileRenderer(CliMetafileRenderer renderer)
+{
+    MetafileRenderer() = std::move(renderer);
 }
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)

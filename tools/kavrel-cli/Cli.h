@@ -1,11 +1,14 @@
 #pragma once
 
+#include "framework/Bitmap.h"
 #include "framework/Exception.h"
 
 #include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+class TMetafile;
 
 // Exit statuses of kavrel-cli.
 constexpr int kExitSuccess = 0;
@@ -31,3 +34,8 @@ struct CliCommand {
     std::function<int(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)> run;
 };
 void RegisterCliCommand(CliCommand command);
+
+// Draws a metafile into a bitmap at its own size on white, for convert; the executable that has Qt
+// installs one (QtParts.h). Without it converting a metafile fails with a message.
+using CliMetafileRenderer = std::function<TBitmap(const TMetafile&)>;
+void SetCliMetafileRenderer(CliMetafileRenderer renderer);

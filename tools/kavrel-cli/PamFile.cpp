@@ -4,30 +4,93 @@
 #include "framework/PixelConversion.h"
 #include "framework/Stream.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
-#include <vector>
+
+namespace {
+
+constexpr size_t kChunkBytes = size_t { 1 } << 20;
+
+} // namespace
+
+TPamWriter::TPamWriter(TStream* stream)
+    : stream_(stream)
+{ }
+
+TPamWriter::~TPamWriter() = default;
+
+void TPamWriter::Start(int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors)
+{
+    started_ = true;
+    width_ = width;
+    height_ = height;
+    format_ = format;
+    colors_ = colors;
+    if (format == pf32bit) {
+        kept_ = std::make_unique<TBitmap>();
+        kept_->SetPixelFormat(pf32bit);
+        kept_->SetSize(width, height);
+        return;
+    }
+    WriteHeader(false);
+}
+
+void TPamWriter::WriteHeader(bool alpha)
+{
+    alpha_ = alpha;
+    const std::string header = "P7\nWIDTH " + std::to_string(width_) + "\nHEIGHT " + std::to_string(height_)
+        + "\nDEPTH " + (alpha ? "4" : "3") + "\nMAXVAL 255\nTUPLTYPE " + (alpha ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n";
+    stream_->WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
+    chunk_.resize(std::max(kChunkBytes, static_cast<size_t>(width_) * (alpha ? 4 : 3)));
+    used_ = 0;
+}
+
+void TPamWriter::PutRows(int first, int count, const uint8_t* rows, size_t stride)
+{
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* row = rows + stride * static_cast<size_t>(i);
+        if (kept_)
+            std::memcpy(kept_->ScanLine(first + i), row, static_cast<size_t>(kept_->RowBytes()));
+        else
+            PutRow(row);
+    }
+}
+
+void TPamWriter::PutRow(const uint8_t* row)
+{
+    const size_t bytes = static_cast<size_t>(width_) * (alpha_ ? 4 : 3);
+    if (chunk_.size() - used_ < bytes)
+        Flush();
+    PixelsToRgb(row, width_, format_, colors_, alpha_, chunk_.data() + used_);
+    used_ += bytes;
+}
+
+void TPamWriter::Flush()
+{
+    stream_->WriteBuffer(chunk_.data(), static_cast<int64_t>(used_));
+    used_ = 0;
+}
+
+void TPamWriter::Finish()
+{
+    if (kept_) {
+        const std::unique_ptr<TBitmap> picture = std::move(kept_);
+        WritePam(*stream_, *picture);
+        return;
+    }
+    Flush();
+}
 
 void WritePam(TStream& stream, const TBitmap& bitmap)
 {
-    const bool alpha = CarriesAlpha(bitmap);
-    const int depth = alpha ? 4 : 3;
-    const std::string header = "P7\nWIDTH " + std::to_string(bitmap.Width()) + "\nHEIGHT " +
-                               std::to_string(bitmap.Height()) + "\nDEPTH " + std::to_string(depth) +
-                               "\nMAXVAL 255\nTUPLTYPE " + (alpha ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n";
-    stream.WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
-    const int width = bitmap.Width();
-    std::vector<uint8_t> bgra(static_cast<size_t>(width) * 4);
-    std::vector<uint8_t> out(static_cast<size_t>(width) * depth);
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        RowToBgra(bitmap, y, bgra.data());
-        for (int x = 0; x < width; ++x) {
-            uint8_t* o = out.data() + static_cast<size_t>(x) * depth;
-            o[0] = bgra[4 * x + 2];
-            o[1] = bgra[4 * x + 1];
-            o[2] = bgra[4 * x];
-            if (alpha)
-                o[3] = bgra[4 * x + 3];
-        }
-        stream.WriteBuffer(out.data(), static_cast<int64_t>(out.size()));
-    }
+    TPamWriter writer(&stream);
+    writer.width_ = bitmap.Width();
+    writer.height_ = bitmap.Height();
+    writer.format_ = bitmap.PixelFormat();
+    writer.colors_ = bitmap.ColorTable();
+    writer.WriteHeader(CarriesAlpha(bitmap));
+    for (int y = 0; y < bitmap.Height(); ++y)
+        writer.PutRow(bitmap.ScanLine(y));
+    writer.Flush();
 }

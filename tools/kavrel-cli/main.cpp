@@ -1,15 +1,22 @@
 #include "tools/kavrel-cli/Cli.h"
 
-#ifdef KAVREL_CLI_CAPTURE
-#include "tools/kavrel-cli/CaptureCommand.h"
+#ifdef KAVREL_CLI_QT_TOOL
+#include "tools/kavrel-cli/QtHandOver.h"
 #endif
 
 #include <iostream>
 
 int main(int argc, char** argv)
 {
-#ifdef KAVREL_CLI_CAPTURE
-    RegisterCliCommand(CaptureCliCommand());
+    const std::vector<std::string> args(argv + 1, argv + argc);
+#ifdef KAVREL_CLI_QT_TOOL
+    if (NeedsQtTool(args)) {
+        const std::string failure = RunQtTool(argv);
+        if (!AsksOnlyForHelp(args)) {
+            std::cerr << "kavrel-cli: " << failure << '\n';
+            return kExitFailure;
+        }
+    }
 #endif
-    return RunCli(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    return RunCli(args, std::cout, std::cerr);
 }

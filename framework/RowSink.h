@@ -1,0 +1,23 @@
+#pragma once
+
+#include "framework/Bitmap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Takes a picture's rows as a reader makes them, top row first, so that a picture that is only
+// passed on (kavrel-cli convert to a PAM file) need not be held whole. A bitmap hands its rows to a
+// sink when given one (TBitmap::SetRowSink); a graphic class whose reader writes each row once, in
+// order, offers that through TGraphic::StreamRowsTo.
+class TRowSink {
+public:
+    virtual ~TRowSink() = default;
+    // Before any row: the picture's size, its pixel format and the colours of its palette indices.
+    virtual void Start(int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors) = 0;
+    // Rows first .. first + count - 1 in the layout of the format, `stride` bytes apart; rows the reader
+    // left alone are zero, as in a bitmap.
+    virtual void PutRows(int first, int count, const uint8_t* rows, size_t stride) = 0;
+    // After the last row.
+    virtual void Finish() = 0;
+};
