@@ -1,6 +1,7 @@
 #include "app/ImageControl.h"
 
 #include "app/ImageZoom.h"
+#include "app/OpenTiming.h"
 #include "app/display/GraphicImage.h"
 
 #include <QPaintEvent>
@@ -19,7 +20,9 @@ void TImage::AssignGraphic(const TGraphic* graphic)
 void TImage::LoadFromFile(const std::string& fileName)
 {
     picture_.LoadFromFile(fileName);
+    OpenTiming::Read();
     PictureChanged();
+    OpenTiming::Converted();
 }
 
 void TImage::SetStretch(bool stretch)
@@ -53,6 +56,9 @@ void TImage::paintEvent(QPaintEvent* event)
 {
     if (image_.isNull())
         return;
+    struct PaintedMark {
+        ~PaintedMark() { OpenTiming::Painted(); }
+    } painted; // once the painter below has finished
     QPainter painter(this);
     if (stretch_) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -5,6 +5,7 @@
 #include "app/ErrorBox.h"
 #include "app/ImageControl.h"
 #include "app/ImageZoom.h"
+#include "app/OpenTiming.h"
 #include "app/PictureDialog.h"
 #include "app/ScrollBox.h"
 #include "app/WindowLayout.h"
@@ -347,8 +348,10 @@ TMDIChild* TMainForm::CreateImageWindow(const QString& title)
 
 void TMainForm::FileOpen1Execute(QObject*)
 {
-    if (OpenPictureDialog->Execute())
+    if (OpenPictureDialog->Execute()) {
+        OpenTiming::Accepted(OpenPictureDialog->FileName.toStdString());
         CreateImageWindow(OpenPictureDialog->FileName);
+    }
     UpdateCommandStates();
 }
 
