@@ -543,9 +543,13 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     const uint64_t bytesPerRow = (uint64_t { width } * bitsPerSample * samplesPerPixel + 7) / 8;
     if (bytesPerRow > INT32_MAX || bytesPerRow * height > 4 * MaxImageBytes())
         throw EOutOfResources(kImageTooLarge);
+    const bool differencing = dir.SingleValue(kPredictor, 0) == kHorizontalDifferencing;
+    // Plain 8-bit RGB rows go as they are to a sink that takes them so.
+    Layout rowLayout = layout;
+    if (layout.conversion == Conversion::Rgb && bitsPerSample == 8 && !differencing && UseRgbRows())
+        rowLayout.conversion = Conversion::Copy;
     SetSize(static_cast<int>(width), static_cast<int>(height));
 
-    const bool differencing = dir.SingleValue(kPredictor, 0) == kHorizontalDifferencing;
     if (differencing && bitsPerSample != 8 && bitsPerSample != 16)
         throw Exception(kUnsupportedPredictor);
 
@@ -571,7 +575,7 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     }
 
     // 16-bit samples of a big-endian file are swapped so that their high byte comes second.
-    const RowConverter converter(layout, static_cast<int>(width), bitsPerSample, samplesPerPixel, bytesPerRow,
+    const RowConverter converter(rowLayout, static_cast<int>(width), bitsPerSample, samplesPerPixel, bytesPerRow,
         bigEndian && bitsPerSample == 16, differencing, static_cast<size_t>(RowBytes()));
 
     std::vector<uint8_t> packed;

@@ -165,7 +165,7 @@ void TBitmap::Reallocate(int width, int height)
         if (!pixels_)
             throw EOutOfResources(
                 "Out of memory for a " + std::to_string(width) + "x" + std::to_string(height) + " bitmap");
-        band_.sink->Start(width, height, pixelFormat_, colorTable_);
+        band_.sink->Start(width, height, pixelFormat_, colorTable_, band_.rgb);
         return;
     }
     const size_t newRowBytes = RowBytesFor(width, pixelFormat_);
@@ -307,7 +307,13 @@ void TBitmap::SetPalette(HPALETTE palette)
 
 void TBitmap::SetRowSink(TRowSink* sink)
 {
-    band_ = RowBand { sink, 0, 0 };
+    band_ = RowBand { sink, 0, 0, false };
+}
+
+bool TBitmap::UseRgbRows()
+{
+    band_.rgb = band_.sink && band_.rows == 0 && pixelFormat_ == pf24bit && band_.sink->TakesRgbRows();
+    return band_.rgb;
 }
 
 void TBitmap::MoveBandTo(int row)

@@ -84,6 +84,11 @@ public:
     // format or copying meanwhile raises. Without a sink FinishRows does nothing.
     void SetRowSink(TRowSink* sink);
     void FinishRows();
+    // For a reader whose 24-bit rows are red, green, blue in the file: true when they go to a sink
+    // that takes them so (TRowSink::TakesRgbRows), and the rows the reader writes are then red, green,
+    // blue. Asked after the pixel format is set and before the size; false for every other bitmap,
+    // whose rows are blue, green, red as always.
+    bool UseRgbRows();
 
     static size_t RowBytesFor(int width, TPixelFormat format);
     // The central cap on the pixel memory of one bitmap.
@@ -113,6 +118,7 @@ private:
         TRowSink* sink = nullptr;
         int first = 0;
         int rows = 0;
+        bool rgb = false;
     } band_;
 };
 

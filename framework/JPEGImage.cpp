@@ -108,11 +108,6 @@ void DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap)
     const bool gray = cinfo.jpeg_color_space == JCS_GRAYSCALE;
     const TPixelFormat format = gray ? pf8bit : pf24bit;
     TBitmap::CheckSize(cinfo.image_width, cinfo.image_height, format);
-    cinfo.out_color_space = gray ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_EXT_BGR;
-    // libjpeg's own working memory (whole-image coefficient buffers of progressive files) stays
-    // within the same budget as the bitmaps.
-    cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(TBitmap::MaxImageBytes() * 2, LONG_MAX));
-    decompressor.Guard([&] { jpeg_start_decompress(&cinfo); });
 
     bitmap.ReleaseHandle();
     bitmap.SetPixelFormat(format);
@@ -124,6 +119,13 @@ void DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap)
             log.palPalEntry[i] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
         bitmap.SetPalette(CreatePalette(log));
     }
+    // libjpeg makes red, green, blue rows as readily as blue, green, red ones.
+    const bool rgbRows = !gray && !cmyk && bitmap.UseRgbRows();
+    cinfo.out_color_space = gray ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : rgbRows ? JCS_RGB : JCS_EXT_BGR;
+    // libjpeg's own working memory (whole-image coefficient buffers of progressive files) stays
+    // within the same budget as the bitmaps.
+    cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(TBitmap::MaxImageBytes() * 2, LONG_MAX));
+    decompressor.Guard([&] { jpeg_start_decompress(&cinfo); });
     bitmap.SetSize(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
 
     std::vector<uint8_t> cmykRow(cmyk ? static_cast<size_t>(cinfo.output_width) * 4 : 0);

@@ -13,8 +13,15 @@
 class TRowSink {
 public:
     virtual ~TRowSink() = default;
-    // Before any row: the picture's size, its pixel format and the colours of its palette indices.
-    virtual void Start(int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors) = 0;
+    // Whether the sink takes 24-bit rows as red, green, blue, the order of many files, rather than the
+    // bitmap's blue, green, red: a reader that has them so then hands them over as they are instead
+    // of turning them round for the sink to turn back (TBitmap::UseRgbRows).
+    virtual bool TakesRgbRows() const { return false; }
+    // Before any row: the picture's size, its pixel format, the colours of its palette indices, and
+    // whether 24-bit rows come as red, green, blue.
+    virtual void Start(
+        int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors, bool rgbRows)
+        = 0;
     // Rows first .. first + count - 1 in the layout of the format, `stride` bytes apart; rows the reader
     // left alone are zero, as in a bitmap.
     virtual void PutRows(int first, int count, const uint8_t* rows, size_t stride) = 0;

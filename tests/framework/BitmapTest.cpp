@@ -135,9 +135,11 @@ TEST(BitmapTest, LargePicturesAreZeroFilledResizedAndCopiedAlike)
 // Records what a bitmap passes on.
 class RecordingSink : public TRowSink {
 public:
-    void Start(int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors) override
+    bool TakesRgbRows() const override { return takesRgb; }
+    void Start(
+        int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors, bool rgbRows) override
     {
-        starts.push_back({ width, height, format, colors.size() });
+        starts.push_back({ width, height, format, colors.size(), rgbRows });
     }
     void PutRows(int first, int count, const uint8_t* rows, size_t stride) override
     {
@@ -153,7 +155,9 @@ public:
         int width, height;
         TPixelFormat format;
         size_t colors;
+        bool rgbRows;
     };
+    bool takesRgb = false;
     std::vector<Started> starts;
     std::vector<int> order;
     std::vector<uint8_t> firstBytes, lastBytes;
@@ -171,6 +175,7 @@ TEST(BitmapTest, RowsPassedOnToASinkComeInOrderOnce)
     ASSERT_EQ(sink.starts.size(), 1u);
     EXPECT_EQ(sink.starts[0].height, 800);
     EXPECT_EQ(sink.starts[0].format, pf24bit);
+    EXPECT_FALSE(sink.starts[0].rgbRows);
     for (int y = 0; y < 800; ++y) {
         if (y % 7 == 3)
             continue;
@@ -191,6 +196,18 @@ TEST(BitmapTest, RowsPassedOnToASinkComeInOrderOnce)
         EXPECT_EQ(sink.firstBytes[y], y % 7 == 3 ? 0 : static_cast<uint8_t>(y)) << y;
         EXPECT_EQ(sink.lastBytes[y], y % 7 == 3 ? 0 : static_cast<uint8_t>(y + 1)) << y;
     }
+    // A reader may hand 24-bit rows over as red, green, blue only to a sink that takes them so.
+    for (TPixelFormat format : { pf24bit, pf8bit }) {
+        RecordingSink rgbSink;
+        rgbSink.takesRgb = true;
+        TBitmap rgb;
+        rgb.SetRowSink(&rgbSink);
+        rgb.SetPixelFormat(format);
+        EXPECT_EQ(rgb.UseRgbRows(), format == pf24bit);
+        rgb.SetSize(2, 2);
+        EXPECT_EQ(rgbSink.starts.at(0).rgbRows, format == pf24bit);
+    }
+    EXPECT_FALSE(TBitmap().UseRgbRows());
     // Without a sink FinishRows leaves a bitmap alone.
     TBitmap plain;
     plain.SetSize(2, 2);

@@ -20,8 +20,10 @@ TPamWriter::TPamWriter(TStream* stream)
 
 TPamWriter::~TPamWriter() = default;
 
-void TPamWriter::Start(int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors)
+void TPamWriter::Start(
+    int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors, bool rgbRows)
 {
+    rgbRows_ = rgbRows && format == pf24bit;
     started_ = true;
     width_ = width;
     height_ = height;
@@ -48,6 +50,13 @@ void TPamWriter::WriteHeader(bool alpha)
 
 void TPamWriter::PutRows(int first, int count, const uint8_t* rows, size_t stride)
 {
+    const size_t rowBytes = static_cast<size_t>(width_) * 3;
+    if (rgbRows_ && stride == rowBytes) {
+        // Rows as the file wants them, one after the other: written where they are.
+        Flush();
+        stream_->WriteBuffer(rows, static_cast<int64_t>(rowBytes * static_cast<size_t>(count)));
+        return;
+    }
     for (int i = 0; i < count; ++i) {
         const uint8_t* row = rows + stride * static_cast<size_t>(i);
         if (kept_)
@@ -62,7 +71,10 @@ void TPamWriter::PutRow(const uint8_t* row)
     const size_t bytes = static_cast<size_t>(width_) * (alpha_ ? 4 : 3);
     if (chunk_.size() - used_ < bytes)
         Flush();
-    PixelsToRgb(row, width_, format_, colors_, alpha_, chunk_.data() + used_);
+    if (rgbRows_)
+        std::memcpy(chunk_.data() + used_, row, bytes);
+    else
+        PixelsToRgb(row, width_, format_, colors_, alpha_, chunk_.data() + used_);
     used_ += bytes;
 }
 

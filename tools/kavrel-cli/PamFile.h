@@ -23,7 +23,9 @@ public:
     ~TPamWriter() override;
     void WriteTo(TStream& stream) { stream_ = &stream; }
 
-    void Start(int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors) override;
+    bool TakesRgbRows() const override { return true; }
+    void Start(
+        int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors, bool rgbRows) override;
     void PutRows(int first, int count, const uint8_t* rows, size_t stride) override;
     void Finish() override;
 
@@ -46,6 +48,7 @@ private:
     TPixelFormat format_ = pf24bit;
     std::vector<TPaletteEntry> colors_;
     bool alpha_ = false;
+    bool rgbRows_ = false; // 24-bit rows come in the file's own order
     // Converted rows gather here and go out about a megabyte at a time.
     std::vector<uint8_t> chunk_;
     size_t used_ = 0;
