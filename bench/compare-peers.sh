@@ -115,7 +115,8 @@ for format in "${FORMATS[@]}"; do
   json="$DIR/out/$format.json"
   # Through the shell for every command alike (netpbm writes to standard output); hyperfine takes
   # the shell's own start-up off each run.
-  hyperfine -w "$WARMUP" -r "$RUNS" --style none --export-json "$json" "${args[@]}" >/dev/null
+  hyperfine -w "$WARMUP" -r "$RUNS" --style none --export-json "$json" "${args[@]}" >"$DIR/out/hyperfine.log" 2>&1 ||
+    { cat "$DIR/out/hyperfine.log" >&2; exit 1; }
   rm -f "$out"*.p?m "$out"*.tif
 
   size=$(stat -c %s "$in")
