@@ -303,6 +303,10 @@ private slots:
         if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
             QSKIP("xclip is not installed");
         for (const bool manager : { false, true }) {
+            // Nothing of an earlier run on the clipboard.
+            Run(QStringLiteral("sh"),
+                { QStringLiteral("-c"), QStringLiteral("printf none | xclip -selection clipboard -i") });
+            QVERIFY(QTest::qWaitFor([] { return ClipboardServers() == 0; }, 5000));
             Program program;
             const QString window = program.MainWindow();
             QVERIFY2(!window.isEmpty(), "the main window did not appear");
