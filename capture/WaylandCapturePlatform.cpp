@@ -354,9 +354,17 @@ void WaylandCapturePlatform::BitBlt(TBitmap& dest, HDC source, int x, int y)
     // What lies outside the picture is black, not left over from an earlier capture.
     if (area != wanted)
         target.Clear();
-    for (int row = area.Top; row < area.Bottom; ++row)
-        std::memcpy(pixels.ScanLine(row - top) + 4 * static_cast<size_t>(area.Left - left),
-                    picture.ScanLine(row) + 4 * static_cast<size_t>(area.Left), 4 * static_cast<size_t>(area.Width()));
+    // Blue, green and red as they are; the picture's alpha becomes the display format's unused byte, 0.
+    for (int row = area.Top; row < area.Bottom; ++row) {
+        const uint8_t* from = picture.ScanLine(row) + 4 * static_cast<size_t>(area.Left);
+        uint8_t* to = pixels.ScanLine(row - top) + 4 * static_cast<size_t>(area.Left - left);
+        for (int x = 0; x < area.Width(); ++x) {
+            uint32_t pixel;
+            std::memcpy(&pixel, from + 4 * x, 4);
+            pixel &= 0x00FFFFFFu;
+            std::memcpy(to + 4 * x, &pixel, 4);
+        }
+    }
     target.Finish();
 }
 
