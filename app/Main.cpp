@@ -11,6 +11,7 @@
 #include "app/about.h"
 #include "capture/CaptureOverlayForms.h"
 #include "capture/OxaCapture.h"
+#include "capture/SessionCapturePlatform.h"
 #include "framework/Bitmap.h"
 #include "framework/Picture.h"
 #include "ui_Main.h"
@@ -396,12 +397,22 @@ void TMainForm::CaptureDesktop1Execute(QObject*)
 
 void TMainForm::CaptureActive1Execute(QObject*)
 {
+    AnnounceWindowPicking();
     CaptureInto(QStringLiteral("Captured Active Window"), &ICaptureSource::CaptureActiveWindow);
 }
 
 void TMainForm::CaptureObject1Execute(QObject*)
 {
+    AnnounceWindowPicking();
     CaptureInto(QStringLiteral("Captured Object"), &ICaptureSource::CaptureObject);
+}
+
+void TMainForm::AnnounceWindowPicking()
+{
+    // A desktop that cannot tell its windows apart lets the user pick the window in its own dialog.
+    constexpr int kShownMs = 10000;
+    if (DefaultCapturePlatform().PicksWindowsInteractively())
+        statusBar()->showMessage(QString::fromUtf8("请在桌面的截图对话框中选择要抓取的窗口"), kShownMs);
 }
 
 void TMainForm::CaptureArea1Execute(QObject*)

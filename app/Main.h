@@ -96,6 +96,8 @@ private:
     void SetUpToolBar();
     void SetUpStatusBar();
     void RebuildWindowList();
+    // Says in the status bar when the desktop's own dialog picks the window to capture.
+    void AnnounceWindowPicking();
     // The steps shared by the four capture commands.
     void CaptureInto(const QString& title, std::unique_ptr<TBitmap> (ICaptureSource::*operation)());
     void Tile(bool horizontal);

@@ -43,12 +43,6 @@ void DesktopLayout::MapMonitors()
         m.device = DeviceRect(m.logical);
 }
 
-TPoint DesktopLayout::DevicePoint(double x, double y) const
-{
-    return {static_cast<int>(std::floor((x - bounds_.Left) * scaleX_)),
-            static_cast<int>(std::floor((y - bounds_.Top) * scaleY_))};
-}
-
 TLogicalPoint DesktopLayout::LogicalPoint(TPoint device) const
 {
     return {(device.X + 0.5) / scaleX_ + bounds_.Left, (device.Y + 0.5) / scaleY_ + bounds_.Top};

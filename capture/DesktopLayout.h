@@ -27,8 +27,6 @@ public:
     // picture as one output at scale 1.
     void SetPictureSize(TPoint size);
 
-    // Device pixel of the picture at a logical position (the pixel whose area holds the position).
-    TPoint DevicePoint(double x, double y) const;
     // Logical position of a device pixel's centre.
     TLogicalPoint LogicalPoint(TPoint device) const;
     // The device pixels covering a logical rectangle; edges round to the nearest pixel boundary.

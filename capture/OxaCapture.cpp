@@ -159,6 +159,22 @@ std::unique_ptr<TBitmap> TOxaScreenCapture::CaptureArea()
     });
 }
 
+std::unique_ptr<TBitmap> TOxaScreenCapture::CaptureRect(const TRect& rect)
+{
+    if (rect.Width() <= 0 || rect.Height() <= 0)
+        throw Exception("The capture rectangle is empty");
+    return WithRestore([this, rect] {
+        HideStep();
+        WaitStep();
+        DeviceContextLease dc(platform_, 0, platform_.GetDC(0));
+        PaletteStep(dc.Get());
+        SizeStep(rect);
+        CopyStep(dc.Get(), rect.Left, rect.Top);
+        dc.Release();
+        return FinishingStep();
+    });
+}
+
 void TOxaScreenCapture::CopyToClipboard()
 {
     platform_.CopyToClipboard(*bitmap_);

@@ -56,6 +56,11 @@ public:
     // The rectangle chosen on the area overlay; null when the overlay was cancelled.
     std::unique_ptr<TBitmap> CaptureArea() override;
 
+    // A rectangle of the screen given by the caller (device pixels), without an overlay: the same steps
+    // as the desktop, with the copy taken at the rectangle. Parts beyond the screen come out black.
+    // Never null; an empty or negative rectangle raises Exception before anything happens.
+    std::unique_ptr<TBitmap> CaptureRect(const TRect& rect);
+
     // Places the working bitmap on the clipboard.
     void CopyToClipboard();
 

@@ -46,7 +46,7 @@ bool IsShown(const QJsonObject& node)
 
 // The node's rectangle without its title bar, plus the title bar, which the compositor gives relative to
 // the parent's rectangle.
-TCompositorWindow WindowOf(const QJsonObject& node, const TRect& parent)
+TCompositorWindow WindowOf(const QJsonObject& node, const TRect& parent, bool floating)
 {
     TRect rect = RectOf(node.value(QLatin1String("rect")));
     TRect client = RectOf(node.value(QLatin1String("window_rect")));
@@ -57,7 +57,7 @@ TCompositorWindow WindowOf(const QJsonObject& node, const TRect& parent)
         rect = Union(rect, title);
     }
     return {static_cast<HWND>(node.value(QLatin1String("id")).toInteger()), rect, Empty(client) ? rect : client,
-            node.value(QLatin1String("pid")).toInt(), node.value(QLatin1String("name")).toString().toStdString()};
+            node.value(QLatin1String("pid")).toInt(), node.value(QLatin1String("name")).toString().toStdString(), floating};
 }
 
 struct Visit {
@@ -110,7 +110,7 @@ std::optional<TCompositorWindow> FocusedWindow(const QJsonObject& tree)
         if (!v.node.value(QLatin1String("focused")).toBool())
             return false;
         if (IsView(v.node))
-            found = WindowOf(v.node, v.parent);
+            found = WindowOf(v.node, v.parent, v.floating);
         return true;
     });
     return found;
@@ -123,7 +123,7 @@ std::optional<TCompositorWindow> WindowAtPoint(const QJsonObject& tree, double x
     Walk(tree, {}, false, 0, [&](const Visit& v) {
         if (!IsView(v.node) || !IsShown(v.node))
             return false;
-        const TCompositorWindow window = WindowOf(v.node, v.parent);
+        const TCompositorWindow window = WindowOf(v.node, v.parent, v.floating);
         if (!contains(window.rect))
             return false;
         if (v.node.value(QLatin1String("fullscreen_mode")).toInt() != 0)
@@ -143,7 +143,7 @@ std::optional<TCompositorWindow> WindowById(const QJsonObject& tree, HWND id)
     Walk(tree, {}, false, 0, [&](const Visit& v) {
         if (static_cast<HWND>(v.node.value(QLatin1String("id")).toInteger()) != id)
             return false;
-        found = WindowOf(v.node, v.parent);
+        found = WindowOf(v.node, v.parent, v.floating);
         return true;
     });
     return found;
@@ -154,7 +154,7 @@ std::vector<TCompositorWindow> ShownWindowsOfProcess(const QJsonObject& tree, in
     std::vector<TCompositorWindow> windows;
     Walk(tree, {}, false, 0, [&](const Visit& v) {
         if (IsView(v.node) && IsShown(v.node) && v.node.value(QLatin1String("pid")).toInt() == pid)
-            windows.push_back(WindowOf(v.node, v.parent));
+            windows.push_back(WindowOf(v.node, v.parent, v.floating));
         return false;
     });
     return windows;

@@ -20,6 +20,8 @@ struct TCompositorWindow {
     TRect client;
     int pid = 0;
     std::string title;
+    // Placed by the user, not by the layout: the compositor can put it back where it was.
+    bool floating = false;
 };
 
 // The active outputs with their logical rectangles and scales (device rectangles not yet mapped).

@@ -85,6 +85,7 @@ struct WaylandCapturePlatform::Impl {
     TPoint pickedSize;
     TPoint pointer;
     ApplicationWindows windows;
+    std::vector<TCompositorWindow> placesBeforeHiding;
     std::unique_ptr<TBitmap> pendingClipboard;
     QMetaObject::Connection focusConnection;
 
@@ -167,6 +168,40 @@ struct WaylandCapturePlatform::Impl {
         for (const QJsonValue& output : compositor->Outputs())
             refresh = std::max(refresh, output.toObject().value(QLatin1String("current_mode")).toObject().value(QLatin1String("refresh")).toInt());
         WaitProcessingEvents(std::chrono::milliseconds(refresh > 0 ? 1000000 / refresh + 1 : 17));
+    }
+
+    // Remembers where the compositor shows the program's windows, so that they can come back there.
+    void RememberPlaces()
+    {
+        placesBeforeHiding.clear();
+        if (SwayIpc* compositor = Ipc())
+            placesBeforeHiding = ShownWindowsOfProcess(compositor->Tree(), ::getpid());
+    }
+
+    // A compositor places a window shown again as it places new ones: floating windows are moved back
+    // where they were, matched by their titles.
+    void PutBackInPlace()
+    {
+        SwayIpc* compositor = Ipc();
+        std::vector<TCompositorWindow> places = std::move(placesBeforeHiding);
+        placesBeforeHiding.clear();
+        if (!compositor || places.empty())
+            return;
+        std::vector<TCompositorWindow> shown;
+        const auto deadline = std::chrono::steady_clock::now() + kHideTimeout;
+        while ((shown = ShownWindowsOfProcess(compositor->Tree(), ::getpid())).size() < places.size() &&
+               std::chrono::steady_clock::now() < deadline)
+            WaitProcessingEvents(std::chrono::milliseconds(5));
+        for (const TCompositorWindow& window : shown) {
+            const auto place = std::find_if(places.begin(), places.end(),
+                                            [&](const TCompositorWindow& p) { return p.title == window.title; });
+            if (place == places.end())
+                continue;
+            if (place->floating && window.floating && place->rect != window.rect)
+                compositor->Command("[con_id=" + std::to_string(window.id) + "] move absolute position " +
+                                    std::to_string(place->rect.Left) + " " + std::to_string(place->rect.Top));
+            places.erase(place);
+        }
     }
 
     void SetClipboardWhenFocused(const TBitmap& bitmap)
@@ -319,9 +354,17 @@ void WaylandCapturePlatform::BitBlt(TBitmap& dest, HDC source, int x, int y)
     // What lies outside the picture is black, not left over from an earlier capture.
     if (area != wanted)
         target.Clear();
-    for (int row = area.Top; row < area.Bottom; ++row)
-        std::memcpy(pixels.ScanLine(row - top) + 4 * static_cast<size_t>(area.Left - left),
-                    picture.ScanLine(row) + 4 * static_cast<size_t>(area.Left), 4 * static_cast<size_t>(area.Width()));
+    // Blue, green and red as they are; the picture's alpha becomes the display format's unused byte, 0.
+    for (int row = area.Top; row < area.Bottom; ++row) {
+        const uint8_t* from = picture.ScanLine(row) + 4 * static_cast<size_t>(area.Left);
+        uint8_t* to = pixels.ScanLine(row - top) + 4 * static_cast<size_t>(area.Left - left);
+        for (int x = 0; x < area.Width(); ++x) {
+            uint32_t pixel;
+            std::memcpy(&pixel, from + 4 * x, 4);
+            pixel &= 0x00FFFFFFu;
+            std::memcpy(to + 4 * x, &pixel, 4);
+        }
+    }
     target.Finish();
 }
 
@@ -330,6 +373,7 @@ void WaylandCapturePlatform::MinimizeApplication()
     if (!GuiApplication() || d_->windows.IsMinimized())
         return;
     // Compositors are free to ignore a minimise request: the windows are hidden instead.
+    d_->RememberPlaces();
     if (d_->windows.Minimize(false).empty())
         return;
     d_->WaitUntilHidden();
@@ -337,9 +381,10 @@ void WaylandCapturePlatform::MinimizeApplication()
 
 void WaylandCapturePlatform::RestoreApplication()
 {
-    if (!GuiApplication())
+    if (!GuiApplication() || !d_->windows.IsMinimized())
         return;
     d_->windows.Restore();
+    d_->PutBackInPlace();
 }
 
 bool WaylandCapturePlatform::IsApplicationMinimized()

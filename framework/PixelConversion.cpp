@@ -28,15 +28,21 @@ void IndexedToBgra(const uint8_t* row, int width, int bits, const std::vector<TP
 
 void RowToBgra(const TBitmap& bitmap, int y, uint8_t* dest)
 {
-    const uint8_t* row = bitmap.ScanLine(y);
-    const int width = bitmap.Width();
-    if (width == 0)
-        return;
-    switch (bitmap.PixelFormat()) {
-    case pf1bit: IndexedToBgra(row, width, 1, bitmap.ColorTable(), dest); break;
-    case pf4bit: IndexedToBgra(row, width, 4, bitmap.ColorTable(), dest); break;
+    if (bitmap.Width() > 0)
+        PixelsToBgra(bitmap.ScanLine(y), bitmap.Width(), bitmap.PixelFormat(), bitmap.ColorTable(), dest);
+}
+
+void PixelsToBgra(
+    const uint8_t* row, int width, TPixelFormat format, const std::vector<TPaletteEntry>& table, uint8_t* dest)
+{
+    switch (format) {
+    case pf1bit:
+        IndexedToBgra(row, width, 1, table, dest);
+        break;
+    case pf4bit:
+        IndexedToBgra(row, width, 4, table, dest);
+        break;
     case pf8bit: {
-        const auto& table = bitmap.ColorTable();
         for (int x = 0; x < width; ++x) {
             uint8_t* out = dest + 4 * x;
             if (row[x] < table.size()) {
@@ -88,6 +94,19 @@ void RowToBgra(const TBitmap& bitmap, int y, uint8_t* dest)
         }
         break;
     }
+}
+
+bool CarriesAlpha(const TBitmap& bitmap)
+{
+    if (bitmap.PixelFormat() != pf32bit)
+        return false;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const uint8_t* row = bitmap.ScanLine(y);
+        for (int x = 0; x < bitmap.Width(); ++x)
+            if (row[4 * x + 3] != 0)
+                return true;
+    }
+    return false;
 }
 
 TColorMatcher::TColorMatcher(const std::vector<TPaletteEntry>& table) : table_(table), cache_(32768, -1) {}

@@ -11,6 +11,13 @@
 // Expands row y to Width pixels of four bytes: blue, green, red, alpha. Alpha is the stored fourth
 // byte for pf32bit and 255 for every other format; indices beyond the colour table are black.
 void RowToBgra(const TBitmap& bitmap, int y, uint8_t* dest);
+// The same for `width` pixels of a row in the layout of `format`, with the colours of `table`.
+void PixelsToBgra(
+    const uint8_t* row, int width, TPixelFormat format, const std::vector<TPaletteEntry>& table, uint8_t* dest);
+
+// Whether a pf32bit bitmap's fourth byte carries alpha: a fourth byte that is 0 everywhere is taken as
+// unused (the usual case in 32-bit Windows bitmaps). False for every other format.
+bool CarriesAlpha(const TBitmap& bitmap);
 
 // Maps colours to the nearest entry of a colour table, with a cache on 15-bit colours.
 class TColorMatcher {

@@ -19,6 +19,8 @@ KAVREL_PACKAGES=(
   xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk  # its screenshot service
   fonts-wqy-microhei                                # Chinese menus and dialogs
   imagemagick netpbm libtiff-tools                  # independent decoders for cross-checks
+  python3-pil                                       # Pillow, the independent reader of written PNG files
+  desktop-file-utils appstream dpkg-dev file        # install rules and the Debian package, checked
 )
 
 as_root() {

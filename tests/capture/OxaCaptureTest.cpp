@@ -93,6 +93,24 @@ TEST_F(OxaCaptureTest, ActiveWindowStepsInOrder)
     ExpectScreenPart(*result, platform.screen, 10, 5);
 }
 
+TEST_F(OxaCaptureTest, RectStepsInOrderAndTheCopyIsTakenAtTheRectangle)
+{
+    const std::unique_ptr<TBitmap> result = capture.CaptureRect({ 12, 7, 52, 40 });
+    EXPECT_EQ(platform.log,
+        (Log { "MinimizeApplication", "Sleep(500)", "GetDC(0) -> 100", "IsPaletteDevice(100)",
+            "BitBlt(100, 12, 7, 40x33)", "ReleaseDC(0, 100)", "CopyToClipboard(40x33)", "OnCapture",
+            "RestoreApplication" }));
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->Width(), 40);
+    ASSERT_EQ(result->Height(), 33);
+    ExpectScreenPart(*result, platform.screen, 12, 7);
+
+    platform.log.clear();
+    for (const TRect& empty : { TRect { 5, 5, 5, 9 }, TRect { 5, 5, 9, 4 } })
+        EXPECT_THROW(capture.CaptureRect(empty), Exception);
+    EXPECT_TRUE(platform.log.empty()) << "nothing happens for an empty rectangle";
+}
+
 TEST_F(OxaCaptureTest, ObjectStepsInOrderAndTheMouseIsReadAfterTheSecondWait)
 {
     platform.cursor = {1, 1};  // on the desktop while the overlay is up
@@ -278,13 +296,22 @@ TEST_F(OxaCaptureTest, FailuresReleaseEveryContextOnceAndRestore)
 {
     struct Case {
         const char* failOn;
-        int operation;  // 0 desktop, 1 active window, 2 object
+        int operation; // 0 desktop, 1 active window, 2 object, 3 rectangle
         int expectedEvents;
     };
     const Case cases[] = {
-        {"BitBlt", 0, 0},          {"BitBlt", 1, 0},          {"BitBlt", 2, 0},
-        {"IsPaletteDevice", 0, 0}, {"IsPaletteDevice", 2, 0}, {"GetWindowRect", 1, 0},
-        {"CopyToClipboard", 0, 0}, {"CopyToClipboard", 2, 0}, {"ReleaseDC", 0, 0},
+        { "BitBlt", 0, 0 },
+        { "BitBlt", 1, 0 },
+        { "BitBlt", 2, 0 },
+        { "IsPaletteDevice", 0, 0 },
+        { "IsPaletteDevice", 2, 0 },
+        { "GetWindowRect", 1, 0 },
+        { "CopyToClipboard", 0, 0 },
+        { "CopyToClipboard", 2, 0 },
+        { "ReleaseDC", 0, 0 },
+        { "BitBlt", 3, 0 },
+        { "CopyToClipboard", 3, 0 },
+        { "ReleaseDC", 3, 0 },
     };
     platform.foregroundWindow = 7;
     platform.cursor = {15, 10};
@@ -298,8 +325,10 @@ TEST_F(OxaCaptureTest, FailuresReleaseEveryContextOnceAndRestore)
                 capture.CaptureDesktop();
             else if (c.operation == 1)
                 capture.CaptureActiveWindow();
-            else
+            else if (c.operation == 2)
                 capture.CaptureObject();
+            else
+                capture.CaptureRect({ 3, 4, 13, 14 });
             ADD_FAILURE() << "no failure";
         } catch (const Exception& e) {
             EXPECT_EQ(e.Message(), "fake failure") << "the failure reaches the caller unchanged";

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -506,17 +507,54 @@ TEST_F(X11CaptureTest, CommandLineCapture)
         EXPECT_TRUE(WaitUntil([&] { return RunPumping("xclip", {"-selection", "clipboard", "-o"}) == "taken"; }));
     }
 
-    // Usage errors end with status 1.
-    const std::vector<QStringList> wrong = {{"capture"},
-                                            {"capture", "window", "-o", pam},
-                                            {"capture", "desktop"},
-                                            {"capture", "desktop", "-o", "x.png"},
-                                            {"capture", "desktop", "-o", pam, "--delay", "-1"},
-                                            {"capture", "desktop", "-o", pam, "--delay", "soon"},
-                                            {"capture", "desktop", "-o", pam, "--bogus"}};
+    // Usage errors end with status 2, a failure with 1; neither writes a file.
+    const QString never = QString::fromStdString((dir / "never.pam").string());
+    const std::vector<QStringList> wrong = { { "capture" }, { "capture", "window", "-o", never },
+        { "capture", "desktop" }, { "capture", "desktop", "-o" }, { "capture", "desktop", "-o", "x.gif" },
+        { "capture", "desktop", "-o", never, "--delay", "-1" },
+        { "capture", "desktop", "-o", never, "--delay", "soon" }, { "capture", "desktop", "-o", never, "--bogus" },
+        { "capture", "area", "-o", never }, { "capture", "area", "--geometry", "10x10", "-o", never },
+        { "capture", "desktop", "--geometry", "10x10+0+0", "-o", never } };
     for (const QStringList& args : wrong) {
         RunPumping(cli, args, &status);
-        EXPECT_EQ(status, 1) << args.join(' ').toStdString();
+        EXPECT_EQ(status, 2) << args.join(' ').toStdString();
+    }
+    RunPumping(cli, { "capture", "area", "--geometry", "10x10+1920+0", "-o", never, "--no-clipboard" }, &status);
+    EXPECT_EQ(status, 1) << "an area beside the screen";
+    EXPECT_FALSE(fs::exists(never.toStdString()));
+    fs::remove_all(dir);
+}
+
+// kavrel-cli capture area --geometry against ImageMagick's crop of the same screen, written as PNG.
+TEST_F(X11CaptureTest, CommandLineAreaMatchesImageMagickCrop)
+{
+    if (!Installed("import"))
+        GTEST_SKIP() << "ImageMagick's import is not installed";
+    const fs::path dir = fs::temp_directory_path() / ("kavrel-area-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    display_->CreateWindow({ 0, 80, 200, 300 }, 0x8040C0, true);
+    display_->CreateWindow({ 120, 150, 420, 260 }, 0x10E070, true);
+    display_->CreateWindow({ 1800, 1000, 1920, 1080 }, 0xFFEE01, true);
+    const QString png = QString::fromStdString((dir / "area.png").string());
+    // Inside the screen, over its top-left corner and over its bottom-right corner.
+    for (const QString geometry : { "300x200+40+100", "300x200+-50+100", "300x200+1800+950" }) {
+        SCOPED_TRACE(geometry.toStdString());
+        int status = -1;
+        RunPumping(QString::fromUtf8(KAVREL_CLI_PATH),
+            { "capture", "area", "--geometry", geometry, "-o", png, "--no-clipboard" }, &status);
+        ASSERT_EQ(status, 0);
+        const QByteArray ppm = RunPumping(
+            "import", { "-window", "root", "-crop", geometry, "+repage", "-depth", "8", "ppm:-" }, &status);
+        ASSERT_EQ(status, 0);
+        TBitmap reference;
+        ASSERT_TRUE(ParsePpm(ppm, reference));
+
+        const QImage image = QImage(png).convertToFormat(QImage::Format_RGB32);
+        TBitmap written;
+        written.SetSize(image.width(), image.height());
+        for (int y = 0; y < image.height(); ++y)
+            std::memcpy(written.ScanLine(y), image.constScanLine(y), static_cast<size_t>(image.width()) * 4);
+        ExpectSamePixels(written, reference);
     }
     fs::remove_all(dir);
 }

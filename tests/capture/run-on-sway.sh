@@ -8,6 +8,14 @@
 # that every screenshot request is refused. COMMAND gets WAYLAND_DISPLAY, SWAYSOCK, DISPLAY (Xwayland),
 # DBUS_SESSION_BUS_ADDRESS and XDG_RUNTIME_DIR. Exits with 77 (skipped) when a package is missing.
 set -u
+# The portal's wlr backend writes every screenshot to /tmp/out.png: with root's rights each session gets a
+# /tmp of its own, so that sessions running side by side cannot mix their pictures up.
+if [ "$(id -u)" = 0 ] && [ -z "${KAVREL_SWAY_OWN_TMP:-}" ] && command -v unshare >/dev/null; then
+  exec unshare --mount --propagation private env KAVREL_SWAY_OWN_TMP=1 "$0" "$@"
+fi
+if [ -n "${KAVREL_SWAY_OWN_TMP:-}" ]; then
+  mount -t tmpfs -o mode=1777 tmpfs /tmp || exit 1
+fi
 outputs=1 portal=1 failing_grim=0 input=
 envs=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do
@@ -63,6 +71,8 @@ for_window [title=".*"] floating enable
 default_border none
 default_floating_border none
 EOF
+# sway's children learn its Xwayland display from their environment.
+echo "exec sh -c 'echo \"\$DISPLAY\" > $dir/home/display'" >>"$dir/sway.conf"
 chmod 644 "$dir/sway.conf"
 
 export XDG_RUNTIME_DIR=$rt XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway NO_AT_BRIDGE=1 GTK_USE_PORTAL=0
@@ -125,12 +135,8 @@ if [ "$portal" = 1 ]; then
 fi
 
 # Xwayland starts with the first X client; let the caller's X clients in once it runs.
-display=$(grep -o 'DISPLAY=:[0-9]*' "$dir/sway.log" | head -n 1 | cut -d= -f2)
-if [ -z "$display" ]; then
-  for n in $(seq 0 20); do
-    [ -S "/tmp/.X11-unix/X$n" ] && [ "$(stat -c %u "/tmp/.X11-unix/X$n" 2>/dev/null)" = "$(stat -c %u "$rt")" ] && { display=:$n; break; }
-  done
-fi
+for _ in $(seq 100); do [ -s "$dir/home/display" ] && break; sleep 0.05; done
+display=$(cat "$dir/home/display" 2>/dev/null)
 if [ -n "$display" ]; then
   export DISPLAY=$display
   for _ in $(seq 100); do "${as_user[@]}" env DISPLAY="$display" xhost "+SI:localuser:$(id -un)" >/dev/null 2>&1 && break; sleep 0.05; done

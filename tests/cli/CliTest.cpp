@@ -1,10 +1,13 @@
 #include "framework/Bitmap.h"
+#include "framework/PngDecoder.h"
 #include "framework/Stream.h"
 #include "tests/support/TestData.h"
 #include "tools/kavrel-cli/Cli.h"
+#include "tools/kavrel-cli/GeometryArgument.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -58,15 +61,67 @@ protected:
 
 TEST_F(CliTest, HelpAndUsageErrors)
 {
-    Result r = RunTool({"--help"});
+    Result r = RunTool({ "--help" });
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("convert IN OUT"), std::string::npos);
-    r = RunTool({});
-    EXPECT_EQ(r.status, 1);
-    r = RunTool({"frobnicate"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("kavrel-cli: ", 0), 0u);
-    EXPECT_EQ(RunTool({"convert", "only-one"}).status, 1);
+    for (const char* command : { "formats", "info FILE...", "convert IN OUT" })
+        EXPECT_NE(r.out.find(std::string("\n  ") + command), std::string::npos) << command;
+
+    // Every command's own help names its usage and its options.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>> { { "convert", "--help" },
+             { "help", "convert" }, { "convert", "a.bmp", "-h" }, { "info", "--help" }, { "formats", "-h" } }) {
+        r = RunTool(args);
+        EXPECT_EQ(r.status, 0);
+        const std::string& name = args[0] == "help" ? args[1] : args[0];
+        EXPECT_EQ(r.out.rfind("usage: kavrel-cli " + name, 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("options:\n  -h, --help"), std::string::npos) << r.out;
+    }
+
+    // Wrong usage: status 2 and one line that points at the help.
+    const std::vector<std::vector<std::string>> wrong = { {}, { "frobnicate" }, { "help", "frobnicate" },
+        { "convert", "only-one" }, { "convert", "a", "b", "c" }, { "info" }, { "formats", "extra" },
+        { "convert", "in.bmp", "out.unknown" }, { "convert", "in.bmp", "out.jpg" } };
+    for (const std::vector<std::string>& args : wrong) {
+        r = RunTool(args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err.rfind("kavrel-cli: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find("--help)"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST(GeometryArgumentTest, ParsesWhatXwininfoAndSlopPrintAndPlacesItOnTheScreen)
+{
+    struct Case {
+        const char* text;
+        TRect placed; // on a 1920 x 1080 screen; all zero: refused or wholly outside
+    };
+    const Case cases[] = {
+        { "300x200+40+30", { 40, 30, 340, 230 } },
+        { "300X200+0+0", { 0, 0, 300, 200 } },
+        { "300x200+-50+-20", { 0, 0, 250, 180 } }, // partly beyond the top-left corner
+        { "300x200+1800+1000", { 1800, 1000, 1920, 1080 } },
+        { "300x200-0-0", { 1620, 880, 1920, 1080 } }, // from the right and bottom edges
+        { "300x200-10+5", { 1610, 5, 1910, 205 } },
+        { "300x200--10+5", { 1630, 5, 1920, 205 } },
+        { "300x200+1920+0", {} }, // wholly outside
+        { "300x200+5000000000+0", {} }, // offset beyond int
+        { "0x200+0+0", {} },
+        { "300x200", {} },
+        { "300x200+5", {} },
+        { "300x200+5+5+5", {} },
+        { "-300x200+5+5", {} },
+        { "300x200+ 5+5", {} },
+        { "300*200+5+5", {} },
+        { "", {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::optional<TGeometryArgument> g = ParseGeometryArgument(c.text);
+        const TRect placed = g ? PlaceOnScreen(*g, { 1920, 1080 }) : TRect {};
+        EXPECT_EQ(placed, c.placed) << placed.Left << ", " << placed.Top << ", " << placed.Right << ", "
+                                    << placed.Bottom;
+    }
 }
 
 TEST_F(CliTest, FormatsListsNewestFirst)
@@ -93,7 +148,7 @@ TEST_F(CliTest, InfoDescribesEachFileAndReportsFailures)
     EXPECT_EQ(r.err, "kavrel-cli: " + b + ": Bitmap image is not valid\n");
 }
 
-TEST_F(CliTest, ConvertWritesBitmapsAndPam)
+TEST_F(CliTest, ConvertWritesBitmapsPngAndPam)
 {
     const std::string in = WriteBitmap("in.dib", pf24bit);
     ASSERT_EQ(RunTool({"convert", in, (dir_ / "out.BMP").string()}).status, 0);
@@ -102,6 +157,9 @@ TEST_F(CliTest, ConvertWritesBitmapsAndPam)
     back.LoadStream(s);
     EXPECT_EQ(back.PixelFormat(), pf24bit);
     EXPECT_EQ(back.ScanLine(0)[0], 0x12);
+
+    ASSERT_EQ(RunTool({ "convert", in, (dir_ / "out.Png").string() }).status, 0);
+    EXPECT_TRUE(IsPng(ReadFileBytes(dir_ / "out.Png")));
 
     ASSERT_EQ(RunTool({"convert", in, (dir_ / "out.pam").string()}).status, 0);
     const RgbaImage pam = ReadPam(dir_ / "out.pam");
@@ -117,10 +175,9 @@ TEST_F(CliTest, AFailedConvertLeavesTheTargetAlone)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("kavrel-cli: ", 0), 0u);
     EXPECT_EQ(ReadFileBytes(target).size(), 12u);
-    EXPECT_EQ(RunTool({"convert", WriteBitmap("ok.bmp", pf8bit), (dir_ / "x.unknown").string()}).status, 1);
     EXPECT_EQ(RunTool({"convert", (dir_ / "missing.bmp").string(), target}).err,
               "kavrel-cli: Cannot open file " + (dir_ / "missing.bmp").string() + "\n");
-    EXPECT_EQ(FileCount(), 3u);  // keep.pam, bad.bmp, ok.bmp: no temporary file left behind
+    EXPECT_EQ(FileCount(), 2u); // keep.pam, bad.bmp: no temporary file left behind
 }
 
 // Every Windows bitmap of the shared samples converts to a PAM that equals its reference.

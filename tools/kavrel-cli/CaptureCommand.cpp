@@ -4,11 +4,9 @@
 #include "capture/OxaCapture.h"
 #include "capture/SessionCapturePlatform.h"
 #include "capture/WaylandCapturePlatform.h"
-#include "framework/AtomicFile.h"
 #include "framework/Exception.h"
-#include "framework/FormatRegistry.h"
-#include "framework/Picture.h"
-#include "tools/kavrel-cli/PamFile.h"
+#include "tools/kavrel-cli/GeometryArgument.h"
+#include "tools/kavrel-cli/RasterOutput.h"
 
 #include <QCoreApplication>
 #include <iostream>
@@ -16,8 +14,11 @@
 
 namespace {
 
+enum class Target { Desktop, ActiveWindow, Area };
+
 struct Options {
-    bool activeWindow = false;
+    Target target = Target::Desktop;
+    std::optional<TGeometryArgument> geometry;
     std::string file;
     int delay = 0;
     bool clipboard = true;
@@ -26,30 +27,44 @@ struct Options {
 Options ParseOptions(const std::vector<std::string>& args)
 {
     Options options;
-    if (args.empty() || (args[0] != "desktop" && args[0] != "active"))
-        throw Exception("capture needs 'desktop' or 'active' (see kavrel-cli --help)");
-    options.activeWindow = args[0] == "active";
+    if (args.empty() || (args[0] != "desktop" && args[0] != "active" && args[0] != "area"))
+        throw UsageError("capture needs desktop, active or area");
+    options.target = args[0] == "desktop" ? Target::Desktop : args[0] == "active" ? Target::ActiveWindow : Target::Area;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        const bool takesValue = arg == "-o" || arg == "--delay" || arg == "--geometry";
         if (arg == "--no-clipboard") {
             options.clipboard = false;
-        } else if ((arg == "-o" || arg == "--delay") && i + 1 < args.size()) {
-            if (arg == "-o") {
-                options.file = args[++i];
-            } else {
-                options.delay = StrToInt(args[++i]);
-                if (options.delay < 0)
-                    throw Exception("capture: the delay must be 0 or more milliseconds");
+        } else if (takesValue && i + 1 == args.size()) {
+            throw UsageError("capture: " + arg + " needs a value");
+        } else if (arg == "-o") {
+            options.file = args[++i];
+        } else if (arg == "--delay") {
+            const std::string& value = args[++i];
+            try {
+                options.delay = StrToInt(value);
+            } catch (const EConvertError&) {
+                options.delay = -1;
             }
+            if (options.delay < 0)
+                throw UsageError("capture: the delay must be 0 or more milliseconds, not '" + value + "'");
+        } else if (arg == "--geometry") {
+            const std::string& value = args[++i];
+            options.geometry = ParseGeometryArgument(value);
+            if (!options.geometry)
+                throw UsageError("capture: '" + value + "' is not a geometry WxH+X+Y");
         } else {
-            throw Exception("capture: unexpected argument '" + arg + "' (see kavrel-cli --help)");
+            throw UsageError("capture: unexpected argument '" + arg + "'");
         }
     }
+    if (options.target == Target::Area && !options.geometry)
+        throw UsageError("capture area needs --geometry WxH+X+Y");
+    if (options.target != Target::Area && options.geometry)
+        throw UsageError("capture: --geometry belongs to capture area");
     if (options.file.empty())
-        throw Exception("capture needs -o FILE");
-    const std::string extension = LowerCaseAscii(FileExtension(options.file));
-    if (extension != "bmp" && extension != "pam")
-        throw Exception("capture writes .bmp or .pam files, not '" + options.file + "'");
+        throw UsageError("capture needs -o FILE");
+    if (!IsRasterOutput(options.file))
+        throw UsageError("capture writes .png, .bmp or .pam files, not '" + options.file + "'");
     return options;
 }
 
@@ -71,17 +86,30 @@ int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
         capture.SetMinimize(false);  // no window of its own to hide
         capture.SetDelay(options.delay);
         capture.SetAuto(false);  // the clipboard is served below, by a process that outlives the command
-        image = options.activeWindow ? capture.CaptureActiveWindow() : capture.CaptureDesktop();
-    } // the display connections are closed here
+        switch (options.target) {
+        case Target::Desktop:
+            image = capture.CaptureDesktop();
+            break;
+        case Target::ActiveWindow:
+            image = capture.CaptureActiveWindow();
+            break;
+        case Target::Area: {
+            const TPoint screen = platform->GetScreenSize();
+            const TRect rect = PlaceOnScreen(*options.geometry, screen);
+            if (rect.Width() <= 0)
+                throw Exception("capture: the area lies outside the screen (" + std::to_string(screen.X) + "x"
+                    + std::to_string(screen.Y) + ")");
+            image = capture.CaptureRect(rect);
+            break;
+        }
+        }
+    }  // the display connections are closed here
     if (!image)
         throw Exception("capture: the window was not picked (cancelled)");
     if (image->Empty())
         throw Exception("capture: the captured image is empty");
 
-    if (LowerCaseAscii(FileExtension(options.file)) == "pam")
-        WriteFileAtomically(options.file, [&](TStream& s) { WritePam(s, *image); });
-    else
-        WriteFileAtomically(options.file, [&](TStream& s) { image->SaveStream(s); });
+    WriteRasterOutput(options.file, *image);
     out << options.file << ": " << image->Width() << 'x' << image->Height() << '\n';
 
     if (!options.clipboard)
@@ -107,10 +135,26 @@ int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
 
 CliCommand CaptureCliCommand()
 {
-    return {"capture",
-            "  capture desktop|active -o FILE [--delay MS] [--no-clipboard]\n"
-            "                        capture the whole screen or the active window (frame\n"
-            "                        included) after MS milliseconds (default 0) into FILE\n"
-            "                        (.bmp or .pam); the image also goes to the clipboard\n",
-            &RunCapture};
+    return { "capture",
+        "  capture desktop|active|area -o FILE [OPTIONS]\n"
+        "                        capture the screen, the active window or a rectangle\n",
+        "usage: kavrel-cli capture desktop -o FILE [--delay MS] [--no-clipboard]\n"
+        "       kavrel-cli capture active -o FILE [--delay MS] [--no-clipboard]\n"
+        "       kavrel-cli capture area --geometry WxH+X+Y -o FILE [--delay MS] [--no-clipboard]\n"
+        "\n"
+        "Captures the whole screen (desktop), the active window with its frame (active) or a\n"
+        "rectangle of the screen (area), writes it to FILE and prints FILE: WIDTHxHEIGHT.\n"
+        "Unless --no-clipboard is given, the image also goes to the clipboard, which a\n"
+        "background process serves after the command has ended, until another program takes\n"
+        "the clipboard over.\n"
+        "\n"
+        "options:\n"
+        "  -o FILE              the picture file: .png, .bmp or .pam (required)\n"
+        "  --geometry WxH+X+Y   the rectangle for area, in screen pixels, as xwininfo and slop\n"
+        "                       print it: W by H pixels at X, Y; -X or -Y measure from the\n"
+        "                       right or bottom edge; the part on the screen is captured\n"
+        "  --delay MS           wait MS milliseconds before reading the screen (default 0)\n"
+        "  --no-clipboard       leave the clipboard alone\n"
+        "  -h, --help           show this text\n",
+        &RunCapture };
 }

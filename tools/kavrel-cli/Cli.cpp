@@ -7,7 +7,7 @@
 #include "framework/Metafile.h"
 #include "framework/Picture.h"
 #include "framework/Stream.h"
-#include "tools/kavrel-cli/PamFile.h"
+#include "tools/kavrel-cli/RasterOutput.h"
 
 #ifdef KAVREL_WITH_DISPLAY
 #include "app/display/ImageConversion.h"
@@ -15,29 +15,24 @@
 #include "app/display/OffscreenGui.h"
 #endif
 
+#include <algorithm>
 #include <functional>
 
 namespace {
 
-const char kUsage[] =
-    "usage: kavrel-cli COMMAND [ARGS]\n"
-    "\n"
-    "commands:\n"
-    "  formats               list the registered picture formats, newest first:\n"
-    "                        EXTENSION<TAB>DESCRIPTION<TAB>CLASS\n"
-    "  info FILE...          print FILE: CLASS WIDTHxHEIGHT FORMAT palette=N for each file\n"
-    "  convert IN OUT        read IN by its extension and write OUT by its extension:\n"
-    "                        .bmp a Windows bitmap, .pam a PAM image, or any registered\n"
-    "                        format whose class writes (for example .tga); metafiles are\n"
-    "                        rendered at their own size on white\n"
-    "  --help                show this text\n";
+const char kUsage[] = "usage: kavrel-cli COMMAND [ARGS]\n"
+                      "       kavrel-cli COMMAND --help    a command's options\n"
+                      "\n"
+                      "commands:\n";
 
-class UsageError : public Exception {
-    using Exception::Exception;
-};
+const char kStatusText[] = "\n"
+                           "exit status: 0 success; 1 failure, with kavrel-cli: MESSAGE on standard error;\n"
+                           "2 wrong usage, with a one-line hint\n";
 
-int Formats(std::ostream& out)
+int Formats(const std::vector<std::string>& args, std::ostream& out)
 {
+    if (!args.empty())
+        throw UsageError("formats takes no arguments");
     const auto& entries = TPicture::Formats().Entries();
     for (auto it = entries.rbegin(); it != entries.rend(); ++it)
         out << it->extension << '\t' << it->description << '\t' << it->graphicClass->name << '\n';
@@ -47,7 +42,7 @@ int Formats(std::ostream& out)
 int Info(const std::vector<std::string>& files, std::ostream& out, std::ostream& err)
 {
     if (files.empty())
-        throw UsageError("info needs at least one file");
+        throw UsageError("info needs at least one FILE");
     int status = 0;
     for (const std::string& file : files) {
         try {
@@ -87,10 +82,23 @@ TBitmap RenderMetafileForCli(const TMetafile& metafile)
 #endif
 }
 
+// The class that writes OUT when it is not one of the raster outputs; refused before anything is read.
+const TGraphicClass* ConvertTarget(const std::string& out)
+{
+    if (IsRasterOutput(out))
+        return nullptr;
+    const std::string extension = LowerCaseAscii(FileExtension(out));
+    const TGraphicClass* target = TPicture::Formats().FindExt(extension);
+    if (!target || !target->InheritsFrom(TBitmap::StaticClass()))
+        throw UsageError("cannot write ." + extension + " files");
+    return target;
+}
+
 int Convert(const std::vector<std::string>& args)
 {
     if (args.size() != 2)
         throw UsageError("convert needs IN and OUT");
+    const TGraphicClass* target = ConvertTarget(args[1]);
     TPicture picture;
     picture.LoadFromFile(args[0]);
     const TBitmap* bitmap = picture.Graphic()->DisplayBitmap();
@@ -104,32 +112,100 @@ int Convert(const std::vector<std::string>& args)
     if (bitmap->Empty())
         throw Exception("The picture in " + args[0] + " is empty");
 
-    const std::string extension = LowerCaseAscii(FileExtension(args[1]));
-    if (extension == "pam") {
-        WriteOutput(args[1], [&](TStream& s) { WritePam(s, *bitmap); });
-    } else if (extension == "bmp") {
-        TBitmap copy(*bitmap);
-        WriteOutput(args[1], [&](TStream& s) { copy.SaveStream(s); });
-    } else {
-        const TGraphicClass* target = TPicture::Formats().FindExt(extension);
-        if (!target || !target->InheritsFrom(TBitmap::StaticClass()))
-            throw Exception("Cannot write ." + extension + " files");
-        // A picture of the target's own class writes itself, with whatever else it carries (a
-        // Targa picture's identification text); any other picture is handed over as pixels.
-        std::unique_ptr<TGraphic> graphic = picture.Graphic()->Clone();
-        if (&graphic->ClassType() != target) {
-            graphic = target->create();
-            dynamic_cast<TBitmap&>(*graphic).Assign(*bitmap);
-        }
-        WriteOutput(args[1], [&](TStream& s) { graphic->SaveStream(s); });
+    if (!target) {
+        WriteRasterOutput(args[1], *bitmap);
+        return 0;
     }
+    // A picture of the target's own class writes itself, with whatever else it carries (a Targa
+    // picture's identification text); any other picture is handed over as pixels.
+    std::unique_ptr<TGraphic> graphic = picture.Graphic()->Clone();
+    if (&graphic->ClassType() != target) {
+        graphic = target->create();
+        dynamic_cast<TBitmap&>(*graphic).Assign(*bitmap);
+    }
+    WriteOutput(args[1], [&](TStream& s) { graphic->SaveStream(s); });
     return 0;
+}
+
+const std::vector<CliCommand>& CoreCommands()
+{
+    static const std::vector<CliCommand> commands = {
+        { "formats", "  formats               list the registered picture formats\n",
+            "usage: kavrel-cli formats\n"
+            "\n"
+            "Lists the registered picture formats, newest first, one a line:\n"
+            "EXTENSION<TAB>DESCRIPTION<TAB>CLASS. A file is read by the class registered for its\n"
+            "extension.\n"
+            "\n"
+            "options:\n"
+            "  -h, --help    show this text\n",
+            [](const std::vector<std::string>& args, std::ostream& out, std::ostream&) { return Formats(args, out); } },
+        { "info", "  info FILE...          describe picture files\n",
+            "usage: kavrel-cli info FILE...\n"
+            "\n"
+            "Reads each FILE by its extension and prints FILE: CLASS WIDTHxHEIGHT FORMAT palette=N,\n"
+            "where FORMAT is the pixel format of its raster (- when it has none) and N the number of\n"
+            "palette entries. A file that cannot be read is reported on standard error, the others\n"
+            "are still described, and the exit status is 1.\n"
+            "\n"
+            "options:\n"
+            "  -h, --help    show this text\n",
+            &Info },
+        { "convert", "  convert IN OUT        convert a picture file (to .png, .bmp, .pam, .tga)\n",
+            "usage: kavrel-cli convert IN OUT\n"
+            "\n"
+            "Reads IN by its extension (see kavrel-cli formats) and writes OUT by its extension:\n"
+            "  .png    PNG; grey and palette pictures stay grey and palette, pictures with alpha\n"
+            "          become RGBA, the others RGB\n"
+            "  .bmp    Windows bitmap in the picture's own pixel format\n"
+            "  .pam    PAM image, RGB or RGB_ALPHA\n"
+            "  other   a registered format whose class writes, such as .tga\n"
+            "Metafiles are rendered at their own size on white. OUT is replaced only when the\n"
+            "whole picture was written.\n"
+            "\n"
+            "options:\n"
+            "  -h, --help    show this text\n",
+            [](const std::vector<std::string>& args, std::ostream&, std::ostream&) { return Convert(args); } },
+    };
+    return commands;
 }
 
 std::vector<CliCommand>& RegisteredCommands()
 {
     static std::vector<CliCommand> commands;
     return commands;
+}
+
+bool IsHelp(const std::string& arg)
+{
+    return arg == "--help" || arg == "-h";
+}
+
+// The core's commands, then the registered ones.
+std::vector<const CliCommand*> AllCommands()
+{
+    std::vector<const CliCommand*> all;
+    for (const CliCommand& command : CoreCommands())
+        all.push_back(&command);
+    for (const CliCommand& command : RegisteredCommands())
+        all.push_back(&command);
+    return all;
+}
+
+const CliCommand* FindCommand(const std::string& name)
+{
+    for (const CliCommand* command : AllCommands())
+        if (command->name == name)
+            return command;
+    return nullptr;
+}
+
+void WriteUsage(std::ostream& out)
+{
+    out << kUsage;
+    for (const CliCommand* command : AllCommands())
+        out << command->summary;
+    out << kStatusText;
 }
 
 }  // namespace
@@ -141,36 +217,34 @@ void RegisterCliCommand(CliCommand command)
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    if (args.empty()) {
-        err << kUsage;
-        for (const CliCommand& extra : RegisteredCommands())
-            err << extra.usage;
-        return 1;
-    }
-    const std::string& command = args[0];
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    std::string helpHint = "kavrel-cli --help";
     try {
+        if (args.empty())
+            throw UsageError("no command given");
         EnsureAllFormatsRegistered();
-        if (command == "--help" || command == "-h" || command == "help") {
-            out << kUsage;
-            for (const CliCommand& extra : RegisteredCommands())
-                out << extra.usage;
-            return 0;
+        const bool helpCommand = args[0] == "help" || IsHelp(args[0]);
+        if (helpCommand && args.size() == 1) {
+            WriteUsage(out);
+            return kExitSuccess;
         }
-        if (command == "formats")
-            return Formats(out);
-        if (command == "info")
-            return Info(rest, out, err);
-        if (command == "convert")
-            return Convert(rest);
-        for (const CliCommand& extra : RegisteredCommands())
-            if (command == extra.name)
-                return extra.run(rest, out, err);
-        throw UsageError("unknown command '" + command + "' (see kavrel-cli --help)");
+        const std::string& name = helpCommand ? args[1] : args[0];
+        const CliCommand* command = FindCommand(name);
+        if (!command)
+            throw UsageError("unknown command '" + name + "'");
+        helpHint = "kavrel-cli " + name + " --help";
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (helpCommand || std::any_of(rest.begin(), rest.end(), IsHelp)) {
+            out << command->help;
+            return kExitSuccess;
+        }
+        return command->run(rest, out, err);
+    } catch (const UsageError& e) {
+        err << "kavrel-cli: " << e.Message() << " (see " << helpHint << ")\n";
+        return kExitUsage;
     } catch (const Exception& e) {
         err << "kavrel-cli: " << e.Message() << '\n';
     } catch (const std::exception& e) {
         err << "kavrel-cli: " << e.what() << '\n';
     }
-    return 1;
+    return kExitFailure;
 }

@@ -7,23 +7,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-bool CarriesAlpha(const TBitmap& bitmap)
-{
-    if (bitmap.PixelFormat() != pf32bit)
-        return false;
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        const uint8_t* row = bitmap.ScanLine(y);
-        for (int x = 0; x < bitmap.Width(); ++x)
-            if (row[4 * x + 3] != 0)
-                return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 void WritePam(TStream& stream, const TBitmap& bitmap)
 {
     const bool alpha = CarriesAlpha(bitmap);

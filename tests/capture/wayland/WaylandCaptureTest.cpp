@@ -56,9 +56,11 @@ public:
     {
         setWindowTitle(QStringLiteral("kavrel-frame"));
         setStyleSheet(QStringLiteral("background: #ff00ff"));
+        resize(500, 350);
         show();
         WaitUntil([this] { return windowHandle() && windowHandle()->isExposed(); });
-        WaylandScene::Sway("[title=\"kavrel-frame\"] move absolute position 300 150, resize set 500 350");
+        WaylandScene::Sway("[title=\"kavrel-frame\"] move absolute position 300 150");
+        WaitUntil([] { return WaylandScene::PlaceOf(QStringLiteral("kavrel-frame")) == TRect{300, 150, 800, 500}; });
         WaitUntil([this] { return QApplication::focusWindow() == windowHandle(); }, std::chrono::seconds(2));
     }
     ~ProgramWindow() override
@@ -94,13 +96,15 @@ TEST_F(WaylandCaptureTest, DesktopIsWhatGrimSeesWithoutTheProgramsWindows)
     scene.AddWindow(QStringLiteral("x11-blue"), QStringLiteral("2040c0"), 200, 380, 300, 200, true);
     const QImage scene_ = WaylandScene::Grim();
     ProgramWindow frame;
+    const TRect place = WaylandScene::PlaceOf(frame.windowTitle());
 
     const std::unique_ptr<TBitmap> desktop = capture.CaptureDesktop();
     ASSERT_EQ(QSize(desktop->Width(), desktop->Height()), scene_.size());
     EXPECT_EQ(DifferentPixels(*desktop, scene_), 0) << "the program's own window is gone, the rest is unchanged";
     const int k = desktop->Width() / 1920 > 0 ? 2 : 1;  // the two-output run's picture is at scale 2
     EXPECT_EQ(Rgb(*desktop, 350 * k, 480 * k), 0x2040C0u);
-    EXPECT_TRUE(frame.isVisible()) << "the window comes back";
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_EQ(WaylandScene::PlaceOf(frame.windowTitle()), place) << "the window comes back where it was";
     EXPECT_EQ(platform.OpenContexts(), 0);
 }
 

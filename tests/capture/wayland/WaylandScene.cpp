@@ -60,24 +60,28 @@ WaylandScene::~WaylandScene()
         WaitUntilGone(title);
 }
 
-namespace {
-
-bool HasWindowTitled(const QJsonObject& node, const QString& title, int depth = 0)
+TRect WaylandScene::PlaceOf(const QString& title)
 {
-    if (node.value(QLatin1String("name")).toString() == title && node.contains(QLatin1String("pid")))
-        return true;
-    for (const QString& children : {QStringLiteral("nodes"), QStringLiteral("floating_nodes")})
-        for (const QJsonValue& child : node.value(children).toArray())
-            if (depth < 64 && HasWindowTitled(child.toObject(), title, depth + 1))
-                return true;
-    return false;
+    const QJsonObject tree = SwayIpc::Connect()->Tree();
+    std::optional<TRect> place;
+    std::function<void(const QJsonObject&, int)> walk = [&](const QJsonObject& node, int depth) {
+        if (node.value(QLatin1String("name")).toString() == title && node.contains(QLatin1String("pid")) && !place)
+            place = WindowById(tree, static_cast<HWND>(node.value(QLatin1String("id")).toInteger()))->rect;
+        for (const QString& children : {QStringLiteral("nodes"), QStringLiteral("floating_nodes")})
+            for (const QJsonValue& child : node.value(children).toArray())
+                if (depth < 64)
+                    walk(child.toObject(), depth + 1);
+    };
+    walk(tree, 0);
+    return place.value_or(TRect{});
 }
-
-}  // namespace
 
 void WaylandScene::WaitUntilGone(const QString& title)
 {
-    WaitUntil([&] { return !HasWindowTitled(SwayIpc::Connect()->Tree(), title); });
+    WaitUntil([&] { return PlaceOf(title) == TRect{}; });
+    // A window hidden while the compositor still waits for it to take a new place stays drawn a little
+    // longer (sway waits up to 200 ms) than its tree says.
+    QThread::msleep(250);
 }
 
 void WaylandScene::AddWindow(const QString& title, const QString& fill, int x, int y, int width, int height, bool xwayland)

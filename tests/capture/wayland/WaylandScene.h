@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/CapturePlatform.h"
 #include "framework/Bitmap.h"
 
 #include <QImage>
@@ -27,6 +28,8 @@ public:
     // A window filled with a colour ("RRGGBB") or "pattern", at the logical position and size; through
     // Xwayland when asked.
     void AddWindow(const QString& title, const QString& fill, int x, int y, int width, int height, bool xwayland = false);
+    // Where the compositor shows the window of the title (logical; empty when it shows none).
+    static TRect PlaceOf(const QString& title);
     // Waits until the compositor shows no window of the title.
     static void WaitUntilGone(const QString& title);
     // Gives the window the focus and waits until the compositor says so.
