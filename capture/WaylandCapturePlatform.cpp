@@ -7,6 +7,7 @@
 #include "capture/ScreenshotPortal.h"
 #include "capture/SwayIpc.h"
 #include "capture/SwayTree.h"
+#include "capture/WlrScreencopy.h"
 #include "framework/Bitmap.h"
 
 #include <QGuiApplication>
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -235,9 +237,20 @@ bool IsWaylandSession()
     return (display && *display) || (session && std::strcmp(session, "wayland") == 0);
 }
 
+TBitmap TakeDesktopPicture(bool interactive)
+{
+    // A copy straight from the compositor skips the screenshot service's detour through a PNG file;
+    // KAVREL_WAYLAND_CAPTURE=portal asks the service always.
+    const char* choice = std::getenv("KAVREL_WAYLAND_CAPTURE");
+    if (!interactive && !(choice && std::strcmp(choice, "portal") == 0))
+        if (std::optional<TBitmap> picture = CopyDesktopFromCompositor())
+            return std::move(*picture);
+    return ScreenshotPortal::Take(interactive);
+}
+
 WaylandCapturePlatform::WaylandCapturePlatform(PictureSource source) : d_(std::make_unique<Impl>())
 {
-    d_->source = source ? std::move(source) : PictureSource(&ScreenshotPortal::Take);
+    d_->source = source ? std::move(source) : PictureSource(&TakeDesktopPicture);
 }
 
 WaylandCapturePlatform::~WaylandCapturePlatform() = default;
