@@ -366,32 +366,13 @@ private slots:
             }
         bitmap.SaveToFile(picture.toStdString());
 
-        QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(KAVREL_PROGRAM), {});
-        QVERIFY2(program.waitForStarted(), "the program did not start");
-        auto stop = qScopeGuard([&] {
-            if (program.state() != QProcess::NotRunning) {
-                program.kill();
-                program.waitForFinished();
-            }
-        });
-
-        QString window;
-        for (int i = 0; i < 100 && window.isEmpty(); ++i) {
-            QTest::qWait(100);
-            window = Run(QStringLiteral("xdotool"),
-                { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                    QStringLiteral("Kavrel.*V2\\.5") })
-                         .section(QLatin1Char('\n'), 0, 0);
-        }
+        Program program;
+        const QString window = program.MainWindow();
         QVERIFY2(!window.isEmpty(), "the main window did not appear");
         QTest::qWait(500);
         Xdotool({ QStringLiteral("windowactivate"), QStringLiteral("--sync"), window });
         Xdotool({ QStringLiteral("key"), QStringLiteral("ctrl+o") });
-        const QString pid = QString::number(program.processId());
+        const QString pid = QString::number(program.process.processId());
         auto visibleWindows = [&] {
             return Run(QStringLiteral("xdotool"),
                 { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), pid })
@@ -467,12 +448,10 @@ private slots:
         QVERIFY2(pictureColour > 40 * 40 * 3, qPrintable(QString::number(pictureColour)));
 
         // File > Exit ends the program at once, with the window open and unsaved.
-        Xdotool({ QStringLiteral("key"), QStringLiteral("alt+f") });
-        QTest::qWait(300);
-        Xdotool({ QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return") });
-        QVERIFY2(program.waitForFinished(5000), "Exit did not end the program");
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
+        program.Exit(window);
+        QVERIFY2(program.process.waitForFinished(5000), "Exit did not end the program");
+        QCOMPARE(program.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.process.exitCode(), 0);
     }
 };
 
