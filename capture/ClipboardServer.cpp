@@ -238,7 +238,9 @@ ClipboardHandOver ServeClipboardAfterExit(const TBitmap& image, std::string* fai
     ::shutdown(sockets[0], SHUT_WR);
     char answer = kFailed;
     pollfd wait { sockets[0], POLLIN, 0 };
-    const bool answered = sent && ::poll(&wait, 1, kAnswerTimeoutMs) == 1 && ::recv(sockets[0], &answer, 1, 0) == 1;
+    int ready = -1;
+    while (sent && (ready = ::poll(&wait, 1, kAnswerTimeoutMs)) < 0 && errno == EINTR) { }
+    const bool answered = ready == 1 && ::recv(sockets[0], &answer, 1, 0) == 1;
     ::close(sockets[0]);
     // The server's first process ends as soon as the server has detached itself.
     if (!answered)
