@@ -1,6 +1,7 @@
 #include "capture/ClipboardServer.h"
 
 #include "capture/ClipboardImage.h"
+#include "capture/SessionCapturePlatform.h"
 #include "capture/WaylandCapturePlatform.h"
 #include "framework/BitmapFile.h"
 #include "framework/Stream.h"
@@ -262,6 +263,12 @@ void KeepCaptureOnClipboardAfterExit()
 {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return;
+    // A capture still waiting for the focus that a Wayland client needs to set the clipboard.
+    if (auto* wayland = dynamic_cast<WaylandCapturePlatform*>(&DefaultCapturePlatform()))
+        if (const std::unique_ptr<TBitmap> waiting = wayland->TakeWaitingClipboardImage()) {
+            ServeClipboardAfterExit(*waiting);
+            return;
+        }
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard->ownsClipboard())
         return;

@@ -336,6 +336,11 @@ int WaylandCapturePlatform::ReleaseDC(HWND, HDC dc)
     return d_->contexts.erase(dc) ? 1 : 0;
 }
 
+std::unique_ptr<TBitmap> WaylandCapturePlatform::TakeWaitingClipboardImage()
+{
+    return std::move(d_->pendingClipboard);
+}
+
 int WaylandCapturePlatform::OpenContexts() const
 {
     return static_cast<int>(d_->contexts.size());

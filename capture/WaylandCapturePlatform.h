@@ -46,6 +46,9 @@ public:
     void OverlayPointerMoved(TPoint point) override;
     bool PicksWindowsInteractively() override;
 
+    // The image that CopyToClipboard still keeps for a focus that has not come; none when there is none.
+    std::unique_ptr<TBitmap> TakeWaitingClipboardImage();
+
     // Device contexts handed out and not yet released.
     int OpenContexts() const;
 

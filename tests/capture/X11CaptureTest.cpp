@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <unistd.h>
@@ -425,39 +424,6 @@ TEST_F(X11CaptureTest, ClipboardHoldsExactlyTheCapture)
                 pasted.ScanLine(y)[4 * x + 3] = 0;
         ExpectSamePixels(pasted, *desktop);
     }
-}
-
-TEST_F(X11CaptureTest, DesktopCaptureIsFast)
-{
-    struct Times {
-        double best;
-        double median;
-    };
-    const auto measure = [&](bool clipboard) {
-        capture_->SetAuto(clipboard && X11TestDisplay::QtOnX11());
-        std::vector<double> times;
-        for (int i = 0; i < 30; ++i) {
-            const auto start = std::chrono::steady_clock::now();
-            const std::unique_ptr<TBitmap> desktop = capture_->CaptureDesktop();
-            times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-        }
-        std::sort(times.begin(), times.end());
-        return Times{times.front(), times[times.size() / 2]};
-    };
-    const TPoint size = platform_->GetScreenSize();
-    const Times plain = measure(false);
-    const Times withClipboard = measure(true);
-    std::printf("desktop capture %dx%d with Delay 0: best %.2f ms, median %.2f ms; with the clipboard: best %.2f ms, "
-                "median %.2f ms (30 runs each)\n",
-                size.X, size.Y, plain.best, plain.median, withClipboard.best, withClipboard.median);
-#ifdef KAVREL_TIMINGS_MEANINGLESS
-    GTEST_SKIP() << "an unoptimised or instrumented build: the times are not compared";
-#endif
-    // A frame at 60 Hz lasts 16.7 ms; a capture takes a fraction of one. The best run counts, so that
-    // other programs busy on the machine do not decide the result. The clipboard adds a copy of the
-    // image, whose fresh pages cost the most when memory is scarce: it gets a whole frame.
-    EXPECT_LT(plain.best, 16.7 / 3);
-    EXPECT_LT(withClipboard.best, 16.7);
 }
 
 TEST_F(X11CaptureTest, CommandLineCapture)
