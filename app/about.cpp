@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 #include <qdrawutil.h>
 
@@ -17,13 +18,11 @@ namespace {
 constexpr QSize kOuterSize(248, 204);
 
 // The window manager's frame around a window, none while it is not framed.
-QSize Decoration(const QWidget* window)
+// The window manager's frame around a window, as the window system knows it (none before it is framed).
+QMargins FrameOf(const QWidget* window)
 {
     const QWindow* handle = window->windowHandle();
-    if (!handle)
-        return {};
-    const QMargins margins = handle->frameMargins();
-    return QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
+    return handle ? handle->frameMargins() : QMargins();
 }
 
 } // namespace
@@ -122,6 +121,19 @@ void TAboutBox::showEvent(QShowEvent* event)
 {
     PlaceOverMainWindow(true);
     QDialog::showEvent(event);
+    // The window manager may announce its frame without the box moving or being activated: look again
+    // until the box has been placed with its frame known.
+    constexpr int kLookInterval = 20;
+    constexpr int kLooks = 50;
+    auto* look = new QTimer(this);
+    look->setInterval(kLookInterval);
+    connect(look, &QTimer::timeout, this, [this, look, left = kLooks]() mutable {
+        if (isVisible())
+            PlaceOverMainWindow(false);
+        if (placedFramed_ || !isVisible() || --left == 0)
+            look->deleteLater();
+    });
+    look->start();
 }
 
 bool TAboutBox::event(QEvent* event)
@@ -137,21 +149,31 @@ bool TAboutBox::event(QEvent* event)
 void TAboutBox::PlaceOverMainWindow(bool showing)
 {
     const QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
-    QSize decoration = Decoration(this);
-    if (decoration.isNull()) {
+    QMargins frame = FrameOf(this);
+    const bool framed = !frame.isNull();
+    if (!framed) {
         if (!showing)
             return; // not framed yet
-        if (decoration_.isNull() && over)
-            decoration_ = Decoration(over);
-        decoration = decoration_;
-    } else if (!showing && decoration == decoration_) {
+        if (frame_.isNull() && over)
+            frame_ = FrameOf(over);
+        frame = frame_;
+    } else if (!showing && frame == frame_ && placedFramed_) {
         return;
     }
-    decoration_ = decoration;
-    setFixedSize(kOuterSize - decoration);
+    // A place taken before the frame was known put the inside where the frame belongs.
+    placedFramed_ = framed;
+    frame_ = frame;
+    setFixedSize(kOuterSize - QSize(frame.left() + frame.right(), frame.top() + frame.bottom()));
     const QRect target
         = over && over->isVisible() ? over->frameGeometry() : (screen() ? screen()->availableGeometry() : QRect());
-    if (target.isValid())
-        move(target.topLeft()
-            + QPoint((target.width() - kOuterSize.width()) / 2, (target.height() - kOuterSize.height()) / 2));
+    if (!target.isValid())
+        return;
+    const QPoint corner = target.topLeft()
+        + QPoint((target.width() - kOuterSize.width()) / 2, (target.height() - kOuterSize.height()) / 2);
+    // The frame's place itself once the window system knows the frame (the widget's own idea of it may
+    // lag behind); before that the inside's, the frame guessed from the main window's.
+    if (framed && windowHandle())
+        windowHandle()->setFramePosition(corner);
+    else
+        move(corner + QPoint(frame.left(), frame.top()));
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QFrame>
 #include <QImage>
+#include <QMargins>
 #include <memory>
 
 class TqeHyperLink;
@@ -65,5 +66,7 @@ private:
     std::unique_ptr<Ui::AboutBox> ui_;
     // The window manager's frame around the box as last seen; before the box was first framed, the
     // main window's frame stands in for it.
-    QSize decoration_ { 0, 0 };
+    QMargins frame_;
+    // Whether the box was last placed with its own frame known; a place taken before that is corrected.
+    bool placedFramed_ = false;
 };

@@ -4,6 +4,7 @@
 #include "app/Main.h"
 #include "app/QtDialogHooks.h"
 #include "app/about.h"
+#include "capture/ClipboardServer.h"
 #include "codecs/GraphicFormats.h"
 #include "framework/FrameworkFormats.h"
 
@@ -27,6 +28,8 @@ int main(int argc, char* argv[])
 
         mainForm.show();
         result = QApplication::exec();
+        // The last capture stays on the clipboard after the program has ended.
+        KeepCaptureOnClipboardAfterExit();
     }
     UnregisterGraphicFormats();
     return result;

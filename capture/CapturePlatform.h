@@ -104,8 +104,14 @@ public:
     virtual void Sleep(int milliseconds) = 0;
 
     // The monitors, when the overlays have to cover each on its own (a Wayland compositor places every
-    // window on one output); empty when one window covers the whole screen.
+    // window on one output, and so does a window manager that spreads a full-screen window over one
+    // monitor only); empty when one window covers the whole screen.
     virtual std::vector<TMonitor> GetMonitors() { return {}; }
+    // Whether an overlay window goes into the window manager's full-screen state, so that the window
+    // manager neither moves it nor keeps it out of a panel's strut (its close still works).
+    virtual bool OverlaysFullScreen() { return false; }
+    // Asks the window manager to spread the full-screen window (shown already) over every monitor.
+    virtual void SpanAllMonitors(HWND window) {}
     // Returns once the display shows the program's windows as the program last set them: windows it hid
     // are off the screen.
     virtual void WaitForWindowChanges() {}

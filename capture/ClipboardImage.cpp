@@ -36,6 +36,17 @@ QImage ImageFromBitmap(const TBitmap& bitmap)
     return image;
 }
 
+QByteArray OpaqueBitmapFile(const TBitmap& bitmap)
+{
+    TBitmap opaque(bitmap);
+    if (opaque.PixelFormat() == pfDevice || opaque.PixelFormat() == pf32bit)
+        opaque.SetPixelFormat(pf24bit);
+    TMemoryStream stream;
+    WriteWindowsBitmap(stream, opaque);
+    return QByteArray(
+        reinterpret_cast<const char*>(stream.Bytes().data()), static_cast<qsizetype>(stream.Bytes().size()));
+}
+
 CaptureMimeData::CaptureMimeData(const TBitmap& bitmap) : bitmap_(bitmap) {}
 
 QStringList CaptureMimeData::formats() const
@@ -63,15 +74,7 @@ QVariant CaptureMimeData::retrieveData(const QString& mimeType, QMetaType type) 
         return Image();
     if (mimeType == kBmp) {
         if (bmp_.isEmpty() && !bitmap_.Empty()) {
-            // 24 bits: every reader takes these as opaque, while the unused fourth byte of the display
-            // format reads as zero alpha to some.
-            TBitmap opaque(bitmap_);
-            if (opaque.PixelFormat() == pfDevice || opaque.PixelFormat() == pf32bit)
-                opaque.SetPixelFormat(pf24bit);
-            TMemoryStream stream;
-            WriteWindowsBitmap(stream, opaque);
-            bmp_ = QByteArray(reinterpret_cast<const char*>(stream.Bytes().data()),
-                              static_cast<qsizetype>(stream.Bytes().size()));
+            bmp_ = OpaqueBitmapFile(bitmap_);
             encoded_.append(kBmp);
         }
         return bmp_;

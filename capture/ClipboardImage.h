@@ -17,6 +17,8 @@ public:
     bool hasFormat(const QString& mimeType) const override;
     // The formats made so far, in the order they were made.
     QStringList EncodedFormats() const { return encoded_; }
+    // The captured image.
+    const TBitmap& Bitmap() const { return bitmap_; }
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
@@ -30,6 +32,10 @@ private:
     mutable QByteArray png_;
     mutable QStringList encoded_;
 };
+
+// The bitmap as a Windows bitmap file of 24 bits: every reader takes these as opaque, while the unused
+// fourth byte of the display format reads as zero alpha to some.
+QByteArray OpaqueBitmapFile(const TBitmap& bitmap);
 
 // The bitmap as a Qt image: Format_RGB32, or Format_ARGB32 for a pf32bit bitmap (its fourth byte is alpha).
 QImage ImageFromBitmap(const TBitmap& bitmap);

@@ -5,6 +5,7 @@
 #include <QBitmap>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPixmap>
 
 #include <algorithm>
 #include <string>
@@ -79,6 +80,16 @@ QCursor MonochromeCursor(const QImage& art, int hotX, int hotY)
             if (qGray(pixel) < 128)
                 black.setPixel(x, y, 1);
         }
+    }
+    // Qt's Wayland platform shows only cursors made from a picture, not from a bitmap and a mask.
+    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+        QImage picture(image.size(), QImage::Format_ARGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                picture.setPixel(x, y, !opaque.pixelIndex(x, y) ? qRgba(0, 0, 0, 0)
+                                       : black.pixelIndex(x, y) ? qRgb(0, 0, 0)
+                                                                : qRgb(255, 255, 255));
+        return QCursor(QPixmap::fromImage(picture), hotX, hotY);
     }
     return QCursor(QBitmap::fromImage(black), QBitmap::fromImage(opaque), hotX, hotY);
 }

@@ -46,7 +46,8 @@ void TOxaScreenCapture::CopyStep(HDC source, int x, int y)
 std::unique_ptr<TBitmap> TOxaScreenCapture::FinishingStep()
 {
     auto result = std::make_unique<TBitmap>(*bitmap_);
-    if (auto_)
+    // An image of no pixels (a click without a drag) would only wipe out what the user had there.
+    if (auto_ && !bitmap_->Empty())
         CopyToClipboard();
     if (onCapture_)
         onCapture_(*this);

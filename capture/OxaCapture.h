@@ -15,9 +15,10 @@ using TNotifyEvent = std::function<void(TOxaScreenCapture& sender)>;
 
 // The screen capture component: four capture operations around one working bitmap. Each operation
 // optionally minimises the application, waits Delay milliseconds, reads the screen into the working
-// bitmap, returns a copy of it (which the caller owns), optionally puts it on the clipboard and fires
-// OnCapture; the application is restored on every path, also when a failure passes through. A platform
-// that raises ECaptureCancelled ends the operation like a cancelled overlay.
+// bitmap, returns a copy of it (which the caller owns), optionally puts it on the clipboard (an empty
+// image leaves the clipboard as it was) and fires OnCapture; the application is restored on every path,
+// also when a failure passes through. A platform that raises ECaptureCancelled ends the operation like a
+// cancelled overlay.
 class TOxaScreenCapture : public ICaptureSource {
 public:
     // The platform (and the overlays, when given) must outlive the component.
@@ -26,7 +27,7 @@ public:
     TOxaScreenCapture(const TOxaScreenCapture&) = delete;
     TOxaScreenCapture& operator=(const TOxaScreenCapture&) = delete;
 
-    // After every successful capture, also place the image on the clipboard.
+    // After every successful capture, also place the image on the clipboard (unless it has no pixels).
     bool Auto() const { return auto_; }
     void SetAuto(bool value) { auto_ = value; }
     // Milliseconds waited before the screen is read (and once more after an overlay closes).

@@ -310,6 +310,9 @@ int ScreenOverlay::RunModal()
             else
                 surface.widget->show();
         }
+    } else if (platform_.OverlaysFullScreen()) {
+        showFullScreen();
+        platform_.SpanAllMonitors(static_cast<HWND>(winId()));
     } else {
         show();
     }

@@ -14,13 +14,15 @@ class QEventLoop;
 class QMouseEvent;
 
 // What the two capture overlays share: borderless, stay-on-top windows over the whole screen that show
-// a frozen copy of the screen and run modally. On X11 the overlay is one window over the whole X screen;
-// where the platform names monitors (Wayland, where a window lies on one output), the overlay window
-// covers the first monitor full-screen and a surface of its own covers each other one, every surface
-// showing exactly its monitor's part of the copy. They paint only from the canvas (the copy in the
-// desktop's device pixels) and never erase their background. Mouse events on any surface reach the
-// overlay's handlers at the desktop's device pixel under the pointer. Closing a surface from outside (the
-// window manager's Alt+F4) ends the modal display with mrCancel; keys do nothing.
+// a frozen copy of the screen and run modally. On X11 the overlay is one window over the whole X
+// screen, full-screen over every monitor where the window manager allows it; where the platform names
+// monitors (Wayland, where a window lies on one output, or a window manager that makes a window
+// full-screen on one monitor only), the overlay window covers the first monitor full-screen and a
+// surface of its own covers each other one, every surface showing exactly its monitor's part of the
+// copy. They paint only from the canvas (the copy in the desktop's device pixels) and never erase their
+// background. Mouse events on any surface reach the overlay's handlers at the desktop's device pixel
+// under the pointer. Closing a surface from outside (the window manager's Alt+F4) ends the modal
+// display with mrCancel; keys do nothing.
 class ScreenOverlay : public QWidget {
     Q_OBJECT
 public:

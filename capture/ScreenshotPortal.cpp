@@ -2,6 +2,7 @@
 
 #include "capture/CapturePlatform.h"
 #include "framework/Exception.h"
+#include "framework/PngDecoder.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -10,8 +11,6 @@
 #include <QDBusObjectPath>
 #include <QEventLoop>
 #include <QFile>
-#include <QImage>
-#include <QImageReader>
 #include <QTimer>
 #include <QUrl>
 
@@ -71,19 +70,16 @@ bool ServiceMissing(const QDBusError& error)
 
 TBitmap ReadPicture(const QString& path)
 {
-    QImageReader reader(path);
-    QImage image = reader.read();
+    QFile file(path);
+    const bool opened = file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = opened ? file.readAll() : QByteArray();
+    file.close();
     QFile::remove(path);
-    if (image.isNull())
-        throw Exception("The desktop's screenshot could not be read: " + reader.errorString().toStdString());
-    image.convertTo(QImage::Format_RGB32);
+    if (!opened)
+        throw Exception("The desktop's screenshot could not be read: " + file.errorString().toStdString());
     TBitmap bitmap;
-    bitmap.SetSize(image.width(), image.height());
-    // Format_RGB32 holds 0xFFRRGGBB: blue, green, red and a spare byte on this little-endian host, the
-    // bitmap's own layout.
-    const size_t rowBytes = static_cast<size_t>(image.width()) * 4;
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(bitmap.ScanLine(y), image.constScanLine(y), rowBytes);
+    DecodePng({reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())}, bitmap,
+              "The desktop's screenshot is not a PNG picture that can be read");
     return bitmap;
 }
 

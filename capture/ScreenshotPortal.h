@@ -12,6 +12,6 @@ extern const char* const kNoScreenshotService;
 class ScreenshotPortal {
 public:
     // The whole desktop, or with `interactive` what the user picks in the desktop's own dialog. The
-    // service's file is read into a pfDevice bitmap and deleted.
+    // service's file (PNG) is read into a pf32bit bitmap and deleted.
     static TBitmap Take(bool interactive);
 };

@@ -7,6 +7,7 @@
 #include "capture/ScreenshotPortal.h"
 #include "capture/SwayIpc.h"
 #include "capture/SwayTree.h"
+#include "capture/WlrScreencopy.h"
 #include "framework/Bitmap.h"
 
 #include <QGuiApplication>
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -235,9 +237,20 @@ bool IsWaylandSession()
     return (display && *display) || (session && std::strcmp(session, "wayland") == 0);
 }
 
+TBitmap TakeDesktopPicture(bool interactive)
+{
+    // A copy straight from the compositor skips the screenshot service's detour through a PNG file;
+    // KAVREL_WAYLAND_CAPTURE=portal asks the service always.
+    const char* choice = std::getenv("KAVREL_WAYLAND_CAPTURE");
+    if (!interactive && !(choice && std::strcmp(choice, "portal") == 0))
+        if (std::optional<TBitmap> picture = CopyDesktopFromCompositor())
+            return std::move(*picture);
+    return ScreenshotPortal::Take(interactive);
+}
+
 WaylandCapturePlatform::WaylandCapturePlatform(PictureSource source) : d_(std::make_unique<Impl>())
 {
-    d_->source = source ? std::move(source) : PictureSource(&ScreenshotPortal::Take);
+    d_->source = source ? std::move(source) : PictureSource(&TakeDesktopPicture);
 }
 
 WaylandCapturePlatform::~WaylandCapturePlatform() = default;
@@ -323,6 +336,11 @@ int WaylandCapturePlatform::ReleaseDC(HWND, HDC dc)
     return d_->contexts.erase(dc) ? 1 : 0;
 }
 
+std::unique_ptr<TBitmap> WaylandCapturePlatform::TakeWaitingClipboardImage()
+{
+    return std::move(d_->pendingClipboard);
+}
+
 int WaylandCapturePlatform::OpenContexts() const
 {
     return static_cast<int>(d_->contexts.size());
@@ -354,9 +372,17 @@ void WaylandCapturePlatform::BitBlt(TBitmap& dest, HDC source, int x, int y)
     // What lies outside the picture is black, not left over from an earlier capture.
     if (area != wanted)
         target.Clear();
-    for (int row = area.Top; row < area.Bottom; ++row)
-        std::memcpy(pixels.ScanLine(row - top) + 4 * static_cast<size_t>(area.Left - left),
-                    picture.ScanLine(row) + 4 * static_cast<size_t>(area.Left), 4 * static_cast<size_t>(area.Width()));
+    // Blue, green and red as they are; the picture's alpha becomes the display format's unused byte, 0.
+    for (int row = area.Top; row < area.Bottom; ++row) {
+        const uint8_t* from = picture.ScanLine(row) + 4 * static_cast<size_t>(area.Left);
+        uint8_t* to = pixels.ScanLine(row - top) + 4 * static_cast<size_t>(area.Left - left);
+        for (int x = 0; x < area.Width(); ++x) {
+            uint32_t pixel;
+            std::memcpy(&pixel, from + 4 * x, 4);
+            pixel &= 0x00FFFFFFu;
+            std::memcpy(to + 4 * x, &pixel, 4);
+        }
+    }
     target.Finish();
 }
 

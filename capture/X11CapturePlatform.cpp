@@ -9,9 +9,11 @@
 #include "framework/PixelConversion.h"
 
 #include <QGuiApplication>
+#include <QScreen>
 
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
+#include <xcb/xinerama.h>
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -28,8 +30,10 @@ namespace {
 
 // Window trees are walked at most this deep, so that a broken tree cannot keep us busy.
 constexpr int kMaxDepth = 64;
-// How long the window manager gets to take the program's windows off the screen.
+// How long the window manager gets to take the program's windows off the screen, or to take a new
+// window over.
 constexpr auto kMinimizeTimeout = std::chrono::milliseconds(1000);
+constexpr auto kManageTimeout = std::chrono::milliseconds(1000);
 
 // Frees an xcb reply or error on every path.
 template <typename T>
@@ -94,6 +98,10 @@ struct X11CapturePlatform::Impl {
     xcb_atom_t netActiveWindow = XCB_ATOM_NONE;
     xcb_atom_t netFrameExtents = XCB_ATOM_NONE;
     xcb_atom_t wmState = XCB_ATOM_NONE;
+    xcb_atom_t gtkFrameExtents = XCB_ATOM_NONE;
+    xcb_atom_t netSupported = XCB_ATOM_NONE;
+    xcb_atom_t netWmStateFullscreen = XCB_ATOM_NONE;
+    xcb_atom_t netWmFullscreenMonitors = XCB_ATOM_NONE;
     std::map<HDC, Context> contexts;
     HDC nextContext = 1;
     ApplicationWindows windows;
@@ -149,14 +157,19 @@ struct X11CapturePlatform::Impl {
         ReadLayout(setup);
 
         xcb_prefetch_extension_data(c, &xcb_shm_id);
+        xcb_prefetch_extension_data(c, &xcb_xinerama_id);
         static const char kXwayland[] = "XWAYLAND";
         const auto xwaylandCookie = xcb_query_extension(c, sizeof kXwayland - 1, kXwayland);
-        const char* names[] = {"_NET_ACTIVE_WINDOW", "_NET_FRAME_EXTENTS", "WM_STATE"};
-        xcb_intern_atom_cookie_t cookies[3];
-        for (int i = 0; i < 3; ++i)
+        const char* names[] = {"_NET_ACTIVE_WINDOW",         "_NET_FRAME_EXTENTS", "WM_STATE", "_GTK_FRAME_EXTENTS",
+                               "_NET_SUPPORTED",             "_NET_WM_STATE_FULLSCREEN",
+                               "_NET_WM_FULLSCREEN_MONITORS"};
+        xcb_atom_t* atoms[] = {&netActiveWindow, &netFrameExtents,      &wmState, &gtkFrameExtents,
+                               &netSupported,    &netWmStateFullscreen, &netWmFullscreenMonitors};
+        constexpr int kAtoms = std::size(names);
+        xcb_intern_atom_cookie_t cookies[kAtoms];
+        for (int i = 0; i < kAtoms; ++i)
             cookies[i] = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(names[i])), names[i]);
-        xcb_atom_t* atoms[] = {&netActiveWindow, &netFrameExtents, &wmState};
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < kAtoms; ++i) {
             Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookies[i], nullptr));
             if (reply)
                 *atoms[i] = reply->atom;
@@ -322,6 +335,38 @@ struct X11CapturePlatform::Impl {
             }
         }
         return hit;
+    }
+
+    // Whether the window manager names the hint among those it follows.
+    bool WindowManagerSupports(xcb_atom_t hint)
+    {
+        if (hint == XCB_ATOM_NONE)
+            return false;
+        const std::vector<uint32_t> supported = Cardinals(Root(), netSupported, XCB_ATOM_ATOM, 4096);
+        return std::find(supported.begin(), supported.end(), hint) != supported.end();
+    }
+
+    // The monitors in the window manager's count (Xinerama's order); the whole screen when there is none.
+    std::vector<TRect> Monitors()
+    {
+        xcb_connection_t* c = Connection();
+        std::vector<TRect> monitors;
+        const xcb_query_extension_reply_t* xinerama = xcb_get_extension_data(c, &xcb_xinerama_id);
+        if (xinerama && xinerama->present) {
+            Reply<xcb_xinerama_is_active_reply_t> active(xcb_xinerama_is_active_reply(c, xcb_xinerama_is_active(c), nullptr));
+            Reply<xcb_xinerama_query_screens_reply_t> screens(
+                active && active->state ? xcb_xinerama_query_screens_reply(c, xcb_xinerama_query_screens(c), nullptr)
+                                        : nullptr);
+            if (screens) {
+                const xcb_xinerama_screen_info_t* info = xcb_xinerama_query_screens_screen_info(screens.p);
+                for (int i = 0; i < xcb_xinerama_query_screens_screen_info_length(screens.p); ++i)
+                    monitors.push_back({info[i].x_org, info[i].y_org, info[i].x_org + info[i].width,
+                                        info[i].y_org + info[i].height});
+            }
+        }
+        if (monitors.empty())
+            monitors.push_back(ScreenRect());
+        return monitors;
     }
 
     // ---- pixels ----
@@ -519,16 +564,25 @@ TRect X11CapturePlatform::GetWindowRect(HWND window)
     const xcb_window_t frame = d_->RootChild(window);
     if (frame == XCB_WINDOW_NONE)
         return {};
-    if (frame != window)
-        return d_->OuterRect(frame);
-    TRect rect = d_->OuterRect(window);
-    const std::vector<uint32_t> extents = d_->Cardinals(window, d_->netFrameExtents, XCB_ATOM_CARDINAL, 4);
-    if (!Empty(rect) && extents.size() == 4) {
-        const auto clamp = [](uint32_t v) { return static_cast<int>(std::min<uint32_t>(v, 4096)); };
-        rect.Left -= clamp(extents[0]);
-        rect.Right += clamp(extents[1]);
-        rect.Top -= clamp(extents[2]);
-        rect.Bottom += clamp(extents[3]);
+    const auto clamp = [](uint32_t v) { return static_cast<int>(std::min<uint32_t>(v, 4096)); };
+    TRect rect = d_->OuterRect(frame);
+    if (frame == window) {
+        const std::vector<uint32_t> extents = d_->Cardinals(window, d_->netFrameExtents, XCB_ATOM_CARDINAL, 4);
+        if (!Empty(rect) && extents.size() == 4) {
+            rect.Left -= clamp(extents[0]);
+            rect.Right += clamp(extents[1]);
+            rect.Top -= clamp(extents[2]);
+            rect.Bottom += clamp(extents[3]);
+        }
+    }
+    // A window that draws its own decorations announces the transparent margin (its shadow) around what
+    // the user sees as the window.
+    const std::vector<uint32_t> invisible = d_->Cardinals(window, d_->gtkFrameExtents, XCB_ATOM_CARDINAL, 4);
+    if (invisible.size() == 4) {
+        const TRect visible{rect.Left + clamp(invisible[0]), rect.Top + clamp(invisible[2]),
+                            rect.Right - clamp(invisible[1]), rect.Bottom - clamp(invisible[3])};
+        if (!Empty(visible))
+            return visible;
     }
     return rect;
 }
@@ -673,6 +727,79 @@ void X11CapturePlatform::Sleep(int milliseconds)
 {
     if (milliseconds > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool X11CapturePlatform::OverlaysFullScreen()
+{
+    // The overlays are Qt's windows: only a window manager on this display can make them full-screen.
+    return QGuiApplication::platformName() == QLatin1String("xcb") && WindowManagerRunning() &&
+           d_->WindowManagerSupports(d_->netWmStateFullscreen);
+}
+
+std::vector<TMonitor> X11CapturePlatform::GetMonitors()
+{
+    // A window manager that cannot spread a full-screen window over several monitors puts it on one: then
+    // every monitor gets an overlay surface of its own.
+    if (!OverlaysFullScreen() || d_->WindowManagerSupports(d_->netWmFullscreenMonitors))
+        return {};
+    const std::vector<TRect> devices = d_->Monitors();
+    if (devices.size() < 2)
+        return {};
+    std::vector<TMonitor> monitors;
+    for (const TRect& device : devices) {
+        TMonitor monitor;
+        monitor.device = device;
+        // Qt's screen of these device pixels: it keeps their origin and divides their size by its scale.
+        for (QScreen* screen : QGuiApplication::screens()) {
+            const QRect logical = screen->geometry();
+            const double scale = screen->devicePixelRatio();
+            if (logical.x() == device.Left && logical.y() == device.Top &&
+                qRound(logical.width() * scale) == device.Width() && qRound(logical.height() * scale) == device.Height()) {
+                monitor.name = screen->name().toStdString();
+                monitor.logical = {logical.x(), logical.y(), logical.x() + logical.width(), logical.y() + logical.height()};
+                monitor.scale = scale;
+            }
+        }
+        if (monitor.logical == TRect{})
+            monitor.logical = device;
+        monitors.push_back(monitor);
+    }
+    return monitors;
+}
+
+void X11CapturePlatform::SpanAllMonitors(HWND window)
+{
+    if (!d_->WindowManagerSupports(d_->netWmFullscreenMonitors))
+        return;
+    // The monitors at the window's top, bottom, left and right edges: those at the screen's edges.
+    const std::vector<TRect> monitors = d_->Monitors();
+    uint32_t edges[4] = {0, 0, 0, 0};
+    for (uint32_t i = 0; i < monitors.size(); ++i) {
+        if (monitors[i].Top < monitors[edges[0]].Top)
+            edges[0] = i;
+        if (monitors[i].Bottom > monitors[edges[1]].Bottom)
+            edges[1] = i;
+        if (monitors[i].Left < monitors[edges[2]].Left)
+            edges[2] = i;
+        if (monitors[i].Right > monitors[edges[3]].Right)
+            edges[3] = i;
+    }
+    // The window manager heeds the request only for a window that it manages already.
+    SyncQtConnection();
+    const auto deadline = std::chrono::steady_clock::now() + kManageTimeout;
+    while (!d_->HasProperty(window, d_->wmState) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = d_->netWmFullscreenMonitors;
+    std::copy(std::begin(edges), std::end(edges), event.data.data32);
+    event.data.data32[4] = 1;  // from an application
+    xcb_connection_t* c = d_->Connection();
+    xcb_send_event(c, 0, d_->Root(), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(c);
 }
 
 void X11CapturePlatform::SetSharedMemoryAllowed(bool allowed)

@@ -6,10 +6,11 @@
 
 // The capture platform on an X11 display. Screen pixels and window queries go through a connection of
 // its own (opened on first use), with MIT-SHM when the server offers it and xcb_get_image otherwise;
-// the whole X screen (all monitors) is the desktop. X errors come back as replies and never end the
-// process: a window that vanished between two calls simply gives an empty answer. The application's
-// own windows and the clipboard are reached through Qt; without a Qt application there are no windows
-// to minimise.
+// the whole X screen (all monitors) is the desktop. A window that draws its own decorations is the part
+// the user sees, without the transparent margin that it announces (_GTK_FRAME_EXTENTS). X errors come
+// back as replies and never end the process: a window that vanished between two calls simply gives an
+// empty answer. The application's own windows and the clipboard are reached through Qt; without a Qt
+// application there are no windows to minimise.
 class X11CapturePlatform : public ICapturePlatform {
 public:
     X11CapturePlatform();
@@ -34,6 +35,11 @@ public:
     bool IsApplicationMinimized() override;
     void CopyToClipboard(const TBitmap& bitmap) override;
     void Sleep(int milliseconds) override;
+    // Overlays are full-screen when a window manager runs that knows the full-screen state; spread over
+    // every monitor when it knows how, else one surface per monitor (GetMonitors).
+    bool OverlaysFullScreen() override;
+    std::vector<TMonitor> GetMonitors() override;
+    void SpanAllMonitors(HWND window) override;
 
     // Whether a window manager runs on the display.
     bool WindowManagerRunning();

@@ -12,9 +12,9 @@ KAVREL_PACKAGES=(
   libjpeg-turbo-progs                               # djpeg, the reference for the JPEG tests
   qt6-base-dev qt6-base-dev-tools libgl-dev         # the application
   qt6-translations-l10n                             # Chinese texts in Qt's own dialogs
-  libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev     # screen capture
+  libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-xinerama0-dev  # screen capture
   xvfb openbox xdotool xclip x11-utils              # the X11 tests
-  qt6-wayland libwayland-dev                         # the program on Wayland, the Wayland tests' input device
+  qt6-wayland libwayland-dev wayland-protocols      # the program on Wayland: Qt's platform, the compositor's copy
   sway xwayland x11-xserver-utils grim pipewire dbus wl-clipboard   # a headless Wayland desktop for the tests
   xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk  # its screenshot service
   fonts-wqy-microhei                                # Chinese menus and dialogs

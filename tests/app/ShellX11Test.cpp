@@ -1,7 +1,8 @@
 // The real program under a real X server with a window manager: start it, open a picture through
 // File > Open, take a screenshot and check that the frame, the menus (Chinese text, not boxes), the
-// toolbar glyphs and the picture are on the screen; then leave through File > Exit. And the About
-// box's outer size and place, which only a window manager's frame decides.
+// toolbar glyphs and the picture are on the screen; then leave through File > Exit. A capture that stays
+// on the clipboard after Exit. And the About box's outer size and place, which only a window manager's
+// frame decides.
 // Skipped when DISPLAY is unset (scripts/test starts Xvfb and openbox for it).
 #include "AppTestSupport.h"
 #include "app/Main.h"
@@ -9,14 +10,23 @@
 #include "framework/Bitmap.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -71,6 +81,171 @@ QImage RenderText(const QString& text, const QFont& font)
     return image;
 }
 
+QByteArray RunForBytes(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+QByteArray Clipboard(const QString& target)
+{
+    return RunForBytes(QStringLiteral("xclip"),
+        { QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-o"), QStringLiteral("-t"),
+            target });
+}
+
+// The clipboard servers (kavrel-clipboard) running on this test's display.
+int ClipboardServers()
+{
+    int count = 0;
+    const QByteArray display = "DISPLAY=" + qgetenv("DISPLAY");
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("kavrel-clipboar")
+            && environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(display))
+            ++count;
+    }
+    return count;
+}
+
+template <typename T> using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name)
+{
+    XcbReply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr),
+        &std::free);
+    return reply ? reply->atom : xcb_atom_t { XCB_ATOM_NONE };
+}
+
+// A clipboard manager reduced to what a program meets at its end: it owns CLIPBOARD_MANAGER and, asked to
+// save the clipboard's targets, fetches the clipboard's image/png before it answers.
+class FakeClipboardManager {
+public:
+    FakeClipboardManager()
+        : c_(xcb_connect(nullptr, nullptr))
+    {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        window_ = xcb_generate_id(c_);
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+            XCB_COPY_FROM_PARENT, 0, nullptr);
+        manager_ = Atom(c_, "CLIPBOARD_MANAGER");
+        saveTargets_ = Atom(c_, "SAVE_TARGETS");
+        clipboard_ = Atom(c_, "CLIPBOARD");
+        png_ = Atom(c_, "image/png");
+        property_ = Atom(c_, "KAVREL_SAVED");
+        xcb_set_selection_owner(c_, window_, manager_, XCB_CURRENT_TIME);
+        xcb_flush(c_);
+    }
+    ~FakeClipboardManager() { xcb_disconnect(c_); }
+
+    // Answers the requests that have come in.
+    void Serve()
+    {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
+            if ((event->response_type & 0x7F) == XCB_SELECTION_REQUEST) {
+                const auto* request = reinterpret_cast<xcb_selection_request_event_t*>(event);
+                const bool saved
+                    = request->selection == manager_ && request->target == saveTargets_ && Fetch(request->time);
+                xcb_selection_notify_event_t answer {};
+                answer.response_type = XCB_SELECTION_NOTIFY;
+                answer.time = request->time;
+                answer.requestor = request->requestor;
+                answer.selection = request->selection;
+                answer.target = request->target;
+                answer.property = saved ? request->property : xcb_atom_t { XCB_ATOM_NONE };
+                xcb_send_event(c_, 0, request->requestor, 0, reinterpret_cast<const char*>(&answer));
+                xcb_flush(c_);
+            }
+            std::free(event);
+        }
+    }
+
+    QByteArray saved;
+
+private:
+    bool Fetch(xcb_timestamp_t time)
+    {
+        xcb_convert_selection(c_, window_, clipboard_, png_, property_, time);
+        xcb_flush(c_);
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 5000) {
+            XcbReply<xcb_generic_event_t> event(xcb_poll_for_event(c_), &std::free);
+            if (!event) {
+                QThread::msleep(5);
+                continue;
+            }
+            if ((event->response_type & 0x7F) != XCB_SELECTION_NOTIFY)
+                continue;
+            if (reinterpret_cast<xcb_selection_notify_event_t*>(event.get())->property == XCB_ATOM_NONE)
+                return false;
+            XcbReply<xcb_get_property_reply_t> reply(
+                xcb_get_property_reply(c_, xcb_get_property(c_, 1, window_, property_, png_, 0, 1 << 24), nullptr),
+                &std::free);
+            if (!reply)
+                return false;
+            saved = QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                xcb_get_property_value_length(reply.get()));
+            return true;
+        }
+        return false;
+    }
+
+    xcb_connection_t* c_;
+    xcb_window_t window_ = 0;
+    xcb_atom_t manager_, saveTargets_, clipboard_, png_, property_;
+};
+
+// The program on the display, started afresh.
+class Program {
+public:
+    Program()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(KAVREL_PROGRAM), {});
+    }
+    ~Program()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    // The main window's id once it is shown; empty when it did not come.
+    QString MainWindow()
+    {
+        QString window;
+        process.waitForStarted();
+        for (int i = 0; i < 100 && window.isEmpty() && process.state() == QProcess::Running; ++i) {
+            QTest::qWait(100);
+            window = Run(QStringLiteral("xdotool"),
+                { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                    QStringLiteral("Kavrel.*V2\\.5") })
+                         .section(QLatin1Char('\n'), 0, 0);
+        }
+        return window;
+    }
+    // File > Exit, through the keyboard.
+    void Exit(const QString& window)
+    {
+        Xdotool({ QStringLiteral("windowactivate"), QStringLiteral("--sync"), window });
+        Xdotool({ QStringLiteral("key"), QStringLiteral("alt+f") });
+        QTest::qWait(300);
+        Xdotool({ QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return") });
+    }
+    QProcess process;
+};
+
 } // namespace
 
 class ShellX11Test : public QObject {
@@ -121,6 +296,59 @@ private slots:
         }
     }
 
+    // After a capture and Exit the image stays on the clipboard: served by kavrel-clipboard until another
+    // program takes the clipboard, or handed to the clipboard manager when one runs.
+    void captureOutlivesTheProgram()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
+            QSKIP("xclip is not installed");
+        for (const bool manager : { false, true }) {
+            // Nothing of an earlier run on the clipboard.
+            Run(QStringLiteral("sh"),
+                { QStringLiteral("-c"), QStringLiteral("printf none | xclip -selection clipboard -i") });
+            QVERIFY(QTest::qWaitFor([] { return ClipboardServers() == 0; }, 5000));
+            Program program;
+            const QString window = program.MainWindow();
+            QVERIFY2(!window.isEmpty(), "the main window did not appear");
+            QTest::qWait(300);
+            Xdotool({ QStringLiteral("windowactivate"), QStringLiteral("--sync"), window });
+            Xdotool({ QStringLiteral("key"), QStringLiteral("ctrl+d") });
+            QVERIFY2(QTest::qWaitFor([] { return Clipboard(QStringLiteral("TARGETS")).contains("image/png"); }, 10000),
+                "the desktop capture is not on the clipboard");
+            std::optional<FakeClipboardManager> clipboardManager;
+            if (manager)
+                clipboardManager.emplace();
+            program.Exit(window);
+            QVERIFY2(QTest::qWaitFor(
+                         [&] {
+                             if (clipboardManager)
+                                 clipboardManager->Serve();
+                             return program.process.state() == QProcess::NotRunning;
+                         },
+                         10000),
+                "Exit did not end the program");
+            QCOMPARE(program.process.exitCode(), 0);
+            const QSize screen
+                = QGuiApplication::primaryScreen()->size() * QGuiApplication::primaryScreen()->devicePixelRatio();
+            if (manager) {
+                QCOMPARE(QImage::fromData(clipboardManager->saved).size(), screen);
+                continue;
+            }
+            const QByteArray targets = Clipboard(QStringLiteral("TARGETS"));
+            QVERIFY2(targets.contains("image/png") && targets.contains("image/bmp"), targets.constData());
+            const QImage png = QImage::fromData(Clipboard(QStringLiteral("image/png")));
+            QCOMPARE(png.size(), screen);
+            QCOMPARE(QImage::fromData(Clipboard(QStringLiteral("image/bmp"))).convertToFormat(QImage::Format_RGB32),
+                png.convertToFormat(QImage::Format_RGB32));
+            QCOMPARE(ClipboardServers(), 1);
+            Run(QStringLiteral("sh"),
+                { QStringLiteral("-c"), QStringLiteral("printf taken | xclip -selection clipboard -i") });
+            QVERIFY2(QTest::qWaitFor([] { return ClipboardServers() == 0; }, 5000),
+                "the clipboard server did not end when another program took the clipboard");
+            QCOMPARE(Clipboard(QStringLiteral("UTF8_STRING")), QByteArray("taken"));
+        }
+    }
+
     void programShowsFrameMenusToolbarAndPicture()
     {
         QTemporaryDir dir;
@@ -138,32 +366,13 @@ private slots:
             }
         bitmap.SaveToFile(picture.toStdString());
 
-        QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(KAVREL_PROGRAM), {});
-        QVERIFY2(program.waitForStarted(), "the program did not start");
-        auto stop = qScopeGuard([&] {
-            if (program.state() != QProcess::NotRunning) {
-                program.kill();
-                program.waitForFinished();
-            }
-        });
-
-        QString window;
-        for (int i = 0; i < 100 && window.isEmpty(); ++i) {
-            QTest::qWait(100);
-            window = Run(QStringLiteral("xdotool"),
-                { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                    QStringLiteral("Kavrel.*V2\\.5") })
-                         .section(QLatin1Char('\n'), 0, 0);
-        }
+        Program program;
+        const QString window = program.MainWindow();
         QVERIFY2(!window.isEmpty(), "the main window did not appear");
         QTest::qWait(500);
         Xdotool({ QStringLiteral("windowactivate"), QStringLiteral("--sync"), window });
         Xdotool({ QStringLiteral("key"), QStringLiteral("ctrl+o") });
-        const QString pid = QString::number(program.processId());
+        const QString pid = QString::number(program.process.processId());
         auto visibleWindows = [&] {
             return Run(QStringLiteral("xdotool"),
                 { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), pid })
@@ -239,12 +448,10 @@ private slots:
         QVERIFY2(pictureColour > 40 * 40 * 3, qPrintable(QString::number(pictureColour)));
 
         // File > Exit ends the program at once, with the window open and unsaved.
-        Xdotool({ QStringLiteral("key"), QStringLiteral("alt+f") });
-        QTest::qWait(300);
-        Xdotool({ QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return") });
-        QVERIFY2(program.waitForFinished(5000), "Exit did not end the program");
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
+        program.Exit(window);
+        QVERIFY2(program.process.waitForFinished(5000), "Exit did not end the program");
+        QCOMPARE(program.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.process.exitCode(), 0);
     }
 };
 

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QBitmap>
+#include <QClipboard>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
@@ -20,6 +21,8 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 
 // The two overlay forms on the X display that scripts/test starts (Xvfb with openbox), driven with
 // xdotool like a user would: the capture component with the X11 platform and the real overlays.
@@ -184,6 +187,34 @@ protected:
         capture_->SetMinimize(false);
         capture_->SetAuto(false);
         screen_ = {0, 0, display_->Screen()->width_in_pixels, display_->Screen()->height_in_pixels};
+        // ctest's capture_x11_two_monitors splits the screen into monitors side by side.
+        const int monitors = qEnvironmentVariableIntValue("KAVREL_TEST_MONITORS");
+        if (monitors > 1) {
+            ASSERT_EQ(QGuiApplication::screens().size(), monitors);
+        }
+        // A panel along the top that keeps the window manager's windows out of its strut: the overlays
+        // cover it all the same.
+        const uint32_t strut[12] = {0, 0, kDockHeight, 0, 0, 0, 0, 0, 0, static_cast<uint32_t>(screen_.Right - 1), 0, 0};
+        display_->CreateWindow({0, 0, screen_.Right, static_cast<int>(kDockHeight)}, 0x3050A0, false, 0,
+                               {{"_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, {display_->Atom("_NET_WM_WINDOW_TYPE_DOCK")}},
+                                {"_NET_WM_STRUT_PARTIAL", XCB_ATOM_CARDINAL, {strut, strut + 12}}});
+        ASSERT_TRUE(WaitUntil([&] {
+            const std::optional<uint32_t> top = WorkAreaTop();
+            return !top || *top == kDockHeight;
+        })) << "the window manager ignores the panel";
+    }
+
+    static constexpr uint32_t kDockHeight = 40;
+
+    // The top of the work area that the window manager publishes, if it does.
+    std::optional<uint32_t> WorkAreaTop()
+    {
+        xcb_connection_t* c = display_->Connection();
+        auto reply = Owned(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, display_->Root(), display_->Atom("_NET_WORKAREA"), XCB_ATOM_CARDINAL, 0, 4), nullptr));
+        if (!reply || xcb_get_property_value_length(reply.get()) < 16)
+            return std::nullopt;
+        return static_cast<const uint32_t*>(xcb_get_property_value(reply.get()))[1];
     }
 
     std::unique_ptr<TBitmap> Desktop()
@@ -195,13 +226,31 @@ protected:
         return plain.CaptureDesktop();
     }
 
-    // The overlay's X window covers the whole screen from its origin, above every other window.
+    // The overlay's X windows (one, or one per monitor) cover exactly the whole screen, above every other
+    // window, the panel included.
     void ExpectCoversTheScreen(QWidget& overlay, TPoint probe)
     {
-        const auto id = static_cast<xcb_window_t>(overlay.winId());
-        EXPECT_EQ(display_->InsideRect(id), screen_);
-        EXPECT_EQ(platform_->WindowFromPoint(probe), id);
-        EXPECT_EQ(platform_->WindowFromPoint({screen_.Right - 1, screen_.Bottom - 1}), id);
+        std::set<HWND> ids;
+        long area = 0;
+        for (QWidget* surface : static_cast<ScreenOverlay&>(overlay).Surfaces()) {
+            const auto id = static_cast<xcb_window_t>(surface->winId());
+            const TRect rect = display_->InsideRect(id);
+            EXPECT_TRUE(rect.Left >= 0 && rect.Top >= 0 && rect.Right <= screen_.Right && rect.Bottom <= screen_.Bottom);
+            area += long{rect.Width()} * rect.Height();
+            ids.insert(id);
+            // In the window manager's full-screen state, which no window manager moves or fits between panels.
+            xcb_connection_t* c = display_->Connection();
+            auto state = Owned(xcb_get_property_reply(
+                c, xcb_get_property(c, 0, id, display_->Atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 32), nullptr));
+            ASSERT_TRUE(state);
+            const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(state.get()));
+            const int count = xcb_get_property_value_length(state.get()) / 4;
+            EXPECT_NE(std::find(atoms, atoms + count, display_->Atom("_NET_WM_STATE_FULLSCREEN")), atoms + count);
+        }
+        EXPECT_EQ(area, long{screen_.Width()} * screen_.Height());
+        for (const TPoint point : {probe, TPoint{0, 0}, TPoint{screen_.Right - 1, 0}, TPoint{0, screen_.Bottom - 1},
+                                   TPoint{screen_.Right - 1, screen_.Bottom - 1}})
+            EXPECT_EQ(ids.count(platform_->WindowFromPoint(point)), 1u) << point.X << ", " << point.Y;
     }
 
     std::unique_ptr<X11TestDisplay> display_;
@@ -219,8 +268,10 @@ TEST_F(OverlaysX11Test, AreaCaptureTakesTheDraggedRectangleOfTheFrozenScreen)
     ASSERT_TRUE(scene.managed);
     const TRect& area = scene.inside;
     const std::unique_ptr<TBitmap> before = Desktop();
-    const TPoint anchor{area.Left + 290, area.Top + 205};
-    const TPoint moving{area.Left + 37, area.Top + 21};  // dragged to the upper left
+    // Dragged to the upper left, across the middle of the screen (from one monitor to the other where
+    // there are two).
+    const TPoint anchor{area.Left + 340, area.Top + 205};
+    const TPoint moving{area.Left + 37, area.Top + 21};
 
     WhileShown drive("TCaptureRectForm", [&](QWidget& overlay) {
         ExpectCoversTheScreen(overlay, anchor);
@@ -299,6 +350,22 @@ TEST_F(OverlaysX11Test, ObjectCaptureShowsTheHandAndTakesTheControlUnderTheMouse
     EXPECT_EQ(platform_->OpenContexts(), 0);
 }
 
+TEST_F(OverlaysX11Test, AClickWithoutADragLeavesTheClipboardAsItWas)
+{
+    if (QStandardPaths::findExecutable("xclip").isEmpty())
+        GTEST_SKIP() << "xclip is not installed";
+    QGuiApplication::clipboard()->setText("before");
+    capture_->SetAuto(true);
+    WhileShown drive("TCaptureRectForm", [&](QWidget&) {
+        ASSERT_TRUE(Xdotool({"mousemove", "--sync", "700", "500", "click", "1"}));
+    });
+    const std::unique_ptr<TBitmap> result = capture_->CaptureArea();
+    ASSERT_TRUE(drive.ran);
+    ASSERT_NE(result, nullptr);
+    EXPECT_TRUE(result->Empty());
+    EXPECT_EQ(RunPumping("xclip", {"-selection", "clipboard", "-o"}), QByteArray("before"));
+}
+
 TEST_F(OverlaysX11Test, AltF4CancelsEitherOverlay)
 {
     if (!platform_->WindowManagerRunning())
@@ -308,11 +375,15 @@ TEST_F(OverlaysX11Test, AltF4CancelsEitherOverlay)
     for (const char* className : {"TCaptureRectForm", "TCaptureObjectForm"}) {
         SCOPED_TRACE(className);
         WhileShown drive(className, [&](QWidget& overlay) {
-            EXPECT_TRUE(WaitUntil([&] { return display_->ActiveWindow() == overlay.winId(); }))
-                << "the window manager did not activate the overlay";
+            // One of its windows (there is one per monitor where the window manager cannot spread one).
+            const std::vector<QWidget*> surfaces = static_cast<ScreenOverlay&>(overlay).Surfaces();
+            EXPECT_TRUE(WaitUntil([&] {
+                return std::any_of(surfaces.begin(), surfaces.end(),
+                                   [&](QWidget* surface) { return display_->ActiveWindow() == surface->winId(); });
+            })) << "the window manager did not activate the overlay";
             ASSERT_TRUE(Xdotool({"key", "alt+F4"}));
-            EXPECT_TRUE(WaitUntil([&] { return !overlay.isVisible(); }, std::chrono::seconds(3)));
-            EXPECT_EQ(static_cast<ScreenOverlay&>(overlay).ModalResult(), mrCancel);
+            EXPECT_TRUE(WaitUntil([&] { return static_cast<ScreenOverlay&>(overlay).ModalResult() == mrCancel; },
+                                  std::chrono::seconds(3)));
         });
         const std::unique_ptr<TBitmap> result =
             std::string(className) == "TCaptureRectForm" ? capture_->CaptureArea() : capture_->CaptureObject();

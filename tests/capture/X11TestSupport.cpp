@@ -104,7 +104,8 @@ uint32_t X11TestDisplay::PixelFor(uint32_t rgb, uint32_t* shown)
     return pixel;
 }
 
-xcb_window_t X11TestDisplay::CreateWindow(const TRect& rect, uint32_t rgb, bool overrideRedirect, xcb_window_t parent)
+xcb_window_t X11TestDisplay::CreateWindow(const TRect& rect, uint32_t rgb, bool overrideRedirect, xcb_window_t parent,
+                                          const std::vector<Property>& properties)
 {
     const xcb_window_t window = xcb_generate_id(connection_);
     const uint32_t values[] = {PixelFor(rgb), overrideRedirect ? 1u : 0u};
@@ -123,6 +124,9 @@ xcb_window_t X11TestDisplay::CreateWindow(const TRect& rect, uint32_t rgb, bool 
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
                             sizeof kTitle - 1, kTitle);
     }
+    for (const Property& property : properties)
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, Atom(property.name), property.type, 32,
+                            static_cast<uint32_t>(property.values.size()), property.values.data());
     xcb_map_window(connection_, window);
     windows_.push_back(window);
     Sync();

@@ -40,12 +40,22 @@ public:
     int Depth() const { return screen_->root_depth; }
     bool PaletteDisplay() const;
 
+    xcb_atom_t Atom(const char* name);
+
+    // A property of 32-bit values, set before the window is mapped.
+    struct Property {
+        const char* name;
+        xcb_atom_t type;
+        std::vector<uint32_t> values;
+    };
+
     // The pixel value that shows the colour 0xRRGGBB (allocated in the default colour map on palette
     // displays); `shown` receives the colour the display really shows for it.
     uint32_t PixelFor(uint32_t rgb, uint32_t* shown = nullptr);
     // A window filled with its background colour by the server itself. Override-redirect windows stay
     // exactly where they are put and get no frame; the others are managed by the window manager.
-    xcb_window_t CreateWindow(const TRect& rect, uint32_t rgb, bool overrideRedirect, xcb_window_t parent = 0);
+    xcb_window_t CreateWindow(const TRect& rect, uint32_t rgb, bool overrideRedirect, xcb_window_t parent = 0,
+                              const std::vector<Property>& properties = {});
     void Destroy(xcb_window_t window);
     void Sync();
 
@@ -62,8 +72,6 @@ public:
     void WarpPointer(TPoint point);
 
 private:
-    xcb_atom_t Atom(const char* name);
-
     xcb_connection_t* connection_ = nullptr;
     xcb_screen_t* screen_ = nullptr;
     std::vector<xcb_window_t> windows_;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # run-on-xvfb.sh DEPTH WM [NAME=VALUE...] -- COMMAND [ARGS...]
 # Runs COMMAND with the environment additions on a private Xvfb screen of 1920x1080 pixels at DEPTH
-# bits, with openbox when WM is "openbox" and without a window manager when it is "none". Exits with 77
-# (skipped) when Xvfb or openbox is not installed.
+# bits, with openbox when WM is "openbox" and without a window manager when it is "none". With
+# KAVREL_TEST_MONITORS=N among the additions the screen is N monitors side by side (RandR monitors, which
+# Xinerama reports too). Exits with 77 (skipped) when Xvfb or openbox is not installed.
 set -u
 depth=$1 wm=$2
 shift 2
@@ -21,6 +22,18 @@ read -r -t 20 number <"$fifo"
 rm -f "$fifo"
 [ -n "${number:-}" ] || { echo "Xvfb did not start"; kill "$xvfb" 2>/dev/null; exit 1; }
 export DISPLAY=":$number"
+for e in "${envs[@]}"; do
+  case $e in
+    KAVREL_TEST_MONITORS=*)
+      n=${e#*=} width=$((1920 / ${e#*=}))
+      command -v xrandr >/dev/null || { echo "xrandr is not installed: skipped"; kill "$xvfb"; exit 77; }
+      for i in $(seq 0 $((n - 1))); do
+        # The first monitor takes the screen's output; the others have none.
+        xrandr --setmonitor "kavrel-$i" "$width/254x1080/286+$((i * width))+0" "$([ "$i" = 0 ] && echo screen || echo none)" >/dev/null
+      done
+      ;;
+  esac
+done
 wm_pid=
 if [ "$wm" = openbox ]; then
   openbox >/dev/null 2>&1 &

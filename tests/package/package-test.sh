@@ -26,6 +26,7 @@ check_tree() {
         [ -x "$prefix/bin/$program" ] || fail "$prefix/bin/$program is missing or not executable"
         gzip -t "$prefix/share/man/man1/$program.1.gz" || fail "no manual page for $program"
     done
+    [ -x "$prefix/bin/kavrel-clipboard" ] || fail "$prefix/bin/kavrel-clipboard is missing or not executable"
     desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "the desktop entry is not valid"
     grep -qx "Icon=$id" "$prefix/share/applications/$id.desktop" || fail "the desktop entry names another icon"
     appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >"$work/appstream.log" 2>&1 ||

@@ -1,6 +1,6 @@
 #include "tools/kavrel-cli/CaptureCommand.h"
 
-#include "capture/ClipboardImage.h"
+#include "capture/ClipboardServer.h"
 #include "capture/OxaCapture.h"
 #include "capture/SessionCapturePlatform.h"
 #include "capture/WaylandCapturePlatform.h"
@@ -8,16 +8,7 @@
 #include "tools/kavrel-cli/GeometryArgument.h"
 #include "tools/kavrel-cli/RasterOutput.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
+#include <QCoreApplication>
 #include <iostream>
 #include <optional>
 
@@ -77,121 +68,6 @@ Options ParseOptions(const std::vector<std::string>& args)
     return options;
 }
 
-// Serves the image on the clipboard from a child process of its own, so that the command can end while
-// other programs can still paste. The child ends when another program takes the clipboard, or at once
-// when a clipboard manager runs, which Qt hands the image to as the application ends. Returns once the
-// child holds the clipboard; false when it could not take it.
-bool ServeClipboard(const TBitmap& image)
-{
-    std::cout.flush();
-    std::cerr.flush();
-    std::fflush(nullptr);
-    int ready[2];
-    if (::pipe(ready) != 0)
-        return false;
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(ready[0]);
-        ::close(ready[1]);
-        return false;
-    }
-    if (pid > 0) {
-        ::close(ready[1]);
-        // Wait until the child owns the clipboard, so that a paste right after the command gets the image.
-        pollfd wait{ready[0], POLLIN, 0};
-        char held = 0;
-        const bool ok = ::poll(&wait, 1, 20000) == 1 && ::read(ready[0], &held, 1) == 1 && held == 1;
-        ::close(ready[0]);
-        return ok;
-    }
-
-    // The child: no terminal, no inherited pipes (a caller waiting for their end must not wait for us).
-    ::setsid();
-    const int null = ::open("/dev/null", O_RDWR);
-    if (null >= 0) {
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-    }
-    if (ready[1] != 3) {
-        ::dup2(ready[1], 3);
-        ready[1] = 3;
-    }
-    ::close_range(4, ~0u, 0);
-    char held = 0;
-    {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        int argc = 1;
-        char name[] = "kavrel-cli";
-        char* argv[] = {name, nullptr};
-        QGuiApplication app(argc, argv);
-        PutImageOnClipboard(image);
-        QClipboard* clipboard = QGuiApplication::clipboard();
-        held = clipboard->ownsClipboard() ? 1 : 0;
-        (void)!::write(ready[1], &held, 1);
-        ::close(ready[1]);
-        if (held && !ClipboardManagerRunning()) {
-            QObject::connect(clipboard, &QClipboard::dataChanged, &app, [clipboard] {
-                if (!clipboard->ownsClipboard())
-                    QCoreApplication::quit();
-            });
-            QGuiApplication::exec();
-        }
-    }
-    ::_exit(held ? 0 : 1);
-}
-
-// Offers the image on a Wayland clipboard through wl-copy (wl-clipboard), which serves it from a process
-// of its own until another program takes the clipboard. A client without a window cannot offer it itself.
-enum class WaylandClipboard { Set, Failed, NoTool };
-WaylandClipboard OfferWithWlCopy(const TBitmap& image)
-{
-    int status = 0;
-    {
-        int argc = 1;
-        char name[] = "kavrel-cli";
-        char* argv[] = {name, nullptr};
-        const QCoreApplication app(argc, argv);
-        const QByteArray png = CaptureMimeData(image).data(QStringLiteral("image/png"));
-        std::fflush(nullptr);
-        int input[2];
-        if (png.isEmpty() || ::pipe2(input, O_CLOEXEC) != 0)
-            return WaylandClipboard::Failed;
-        const pid_t pid = ::fork();
-        if (pid < 0) {
-            ::close(input[0]);
-            ::close(input[1]);
-            return WaylandClipboard::Failed;
-        }
-        if (pid == 0) {
-            ::dup2(input[0], 0);
-            const int null = ::open("/dev/null", O_WRONLY);
-            if (null >= 0) {
-                ::dup2(null, 1);
-                ::dup2(null, 2);
-            }
-            ::execlp("wl-copy", "wl-copy", "--type", "image/png", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(input[0]);
-        const char* data = png.constData();
-        for (qsizetype left = png.size(); left > 0;) {
-            const ssize_t n = ::write(input[1], data, static_cast<size_t>(left));
-            if (n <= 0)
-                break;
-            data += n;
-            left -= n;
-        }
-        ::close(input[1]);
-        // wl-copy returns once its server in the background holds the clipboard.
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-        return WaylandClipboard::NoTool;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? WaylandClipboard::Set : WaylandClipboard::Failed;
-}
-
 int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     const Options options = ParseOptions(args);
@@ -227,7 +103,7 @@ int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
             break;
         }
         }
-    }  // the display connections are closed here, before any child process exists
+    }  // the display connections are closed here
     if (!image)
         throw Exception("capture: the window was not picked (cancelled)");
     if (image->Empty())
@@ -238,21 +114,20 @@ int RunCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
 
     if (!options.clipboard)
         return 0;
-    if (wayland) {
-        switch (OfferWithWlCopy(*image)) {
-        case WaylandClipboard::Set:
-            return 0;
-        case WaylandClipboard::NoTool:
-            err << "kavrel-cli: capture: " << options.file
-                << " was written; the clipboard was not set (install wl-clipboard for wl-copy)\n";
-            return 0;
-        case WaylandClipboard::Failed:
-            break;
-        }
-    } else if (ServeClipboard(*image)) {
+    // Served by a process of its own, so that other programs can still paste after the command has ended.
+    std::string failure;
+    switch (ServeClipboardAfterExit(*image, &failure)) {
+    case ClipboardHandOver::Held:
         return 0;
+    case ClipboardHandOver::NoWlCopy:
+        err << "kavrel-cli: capture: " << options.file
+            << " was written; the clipboard was not set (install wl-clipboard for wl-copy)\n";
+        return 0;
+    case ClipboardHandOver::Failed:
+        break;
     }
-    err << "kavrel-cli: capture: " << options.file << " was written, but the clipboard could not be taken\n";
+    err << "kavrel-cli: capture: " << options.file << " was written, but the clipboard could not be taken (" << failure
+        << ")\n";
     return 1;
 }
 

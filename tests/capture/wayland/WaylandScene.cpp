@@ -184,6 +184,39 @@ void WaylandScene::Release()
     Input("release");
 }
 
+std::vector<QImage> WaylandScene::GrimOutputs()
+{
+    std::vector<QImage> pictures;
+    QTemporaryDir dir;
+    for (const TMonitor& output : OutputsFromAnswer(SwayIpc::Connect()->Outputs())) {
+        const QString file = dir.filePath(QStringLiteral("output.png"));
+        RunPumping(QStringLiteral("grim"), {QStringLiteral("-o"), QString::fromStdString(output.name), file});
+        pictures.push_back(QImage(file).convertToFormat(QImage::Format_RGB32));
+    }
+    return pictures;
+}
+
+long DifferentFromOutputs(const TBitmap& desktop, const std::vector<QImage>& outputs)
+{
+    DesktopLayout layout(OutputsFromAnswer(SwayIpc::Connect()->Outputs()));
+    layout.SetPictureSize({desktop.Width(), desktop.Height()});
+    if (layout.Monitors().size() != outputs.size())
+        return -1;
+    long different = 0;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        const TRect device = layout.Monitors()[i].device;
+        const QImage& own = outputs[i];
+        for (int y = 0; y < own.height(); ++y)
+            for (int x = 0; x < own.width(); ++x) {
+                const int dx = device.Left + x * device.Width() / own.width();
+                const int dy = device.Top + y * device.Height() / own.height();
+                different += dx >= desktop.Width() || dy >= desktop.Height() ||
+                             (own.pixel(x, y) & 0xFFFFFF) != Rgb(desktop, dx, dy);
+            }
+    }
+    return different;
+}
+
 uint32_t Rgb(const TBitmap& bitmap, int x, int y)
 {
     const uint8_t* p = bitmap.ScanLine(y) + 4 * x;

@@ -40,8 +40,11 @@ public:
     static void PointerTo(int x, int y);
     static void Press();
     static void Release();
-    // grim's picture of the whole desktop now.
+    // grim's picture of the whole desktop now: the outputs at the highest output scale, those of a lower
+    // scale magnified smoothly (as the screenshot service gives it).
     static QImage Grim();
+    // grim's pictures of each output at its own scale, in the compositor's order of outputs.
+    static std::vector<QImage> GrimOutputs();
 
 private:
     std::vector<std::unique_ptr<QProcess>> windows_;
@@ -56,3 +59,6 @@ QByteArray RunPumping(const QString& program, const QStringList& arguments, int*
 uint32_t Rgb(const TBitmap& bitmap, int x, int y);
 // How many pixels of the bitmap differ from the picture's at the offset (pixels outside it count).
 long DifferentPixels(const TBitmap& bitmap, const QImage& picture, int left = 0, int top = 0);
+// How many pixels of each output differ between a desktop picture and the outputs' own pictures
+// (GrimOutputs), each output's pixel compared with the desktop's pixel at its top-left corner.
+long DifferentFromOutputs(const TBitmap& desktop, const std::vector<QImage>& outputs);
