@@ -16,20 +16,15 @@ bool IsHelp(const std::string& arg)
     return arg == "--help" || arg == "-h" || arg == "help";
 }
 
-// Where kavrel-cli-qt is: beside kavrel-cli in the build, in the library executables' folder once
-// installed (KAVREL_CLI_QT_TOOL, relative to the folder of kavrel-cli).
+// kavrel-cli-qt lies beside kavrel-cli.
 std::string QtToolPath()
 {
     char self[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (length <= 0)
         return "kavrel-cli-qt";
-    const std::string folder(self, static_cast<size_t>(std::string(self, static_cast<size_t>(length)).rfind('/')));
-    for (const std::string& candidate : { folder + "/kavrel-cli-qt", folder + "/" KAVREL_CLI_QT_TOOL }) {
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-    }
-    return folder + "/" KAVREL_CLI_QT_TOOL;
+    const std::string path(self, static_cast<size_t>(length));
+    return path.substr(0, path.rfind('/') + 1) + "kavrel-cli-qt";
 }
 
 } // namespace
