@@ -577,6 +577,10 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     // 16-bit samples of a big-endian file are swapped so that their high byte comes second.
     const RowConverter converter(rowLayout, static_cast<int>(width), bitsPerSample, samplesPerPixel, bytesPerRow,
         bigEndian && bitsPerSample == 16, differencing, static_cast<size_t>(RowBytes()));
+    // Rows that the converter would copy as they are.
+    const bool copiedRows = rowLayout.conversion == Conversion::Copy && !differencing
+        && !(bigEndian && bitsPerSample == 16) && rowLayout.keptSamples == samplesPerPixel
+        && bytesPerRow == static_cast<uint64_t>(RowBytes());
 
     std::vector<uint8_t> packed;
     std::vector<uint8_t> strip;
@@ -613,25 +617,32 @@ void TTIFFGraphic::LoadStream(TStream& stream)
         const uint64_t heldBytes = heldRows * bytesPerRow;
         if (heldBytes > INT32_MAX || packedSize > INT32_MAX)
             throw EOutOfResources(kImageTooLarge);
-        if (strip.size() < heldBytes)
+        // Rows that need no conversion are read or decoded straight into the bitmap, whose fresh rows
+        // are zero as a strip's would be.
+        uint8_t* const rowsInPlace = copiedRows ? ScanLines(static_cast<int>(y), static_cast<int>(heldRows)) : nullptr;
+        if (!rowsInPlace && strip.size() < heldBytes)
             strip.resize(heldBytes);
+        uint8_t* const target = rowsInPlace ? rowsInPlace : strip.data();
 
         if (heldBytes > 0) {
             stream.SetPosition(at);
             if (decoder) {
                 packed.resize(packedSize);
                 const auto got = static_cast<size_t>(stream.Read(packed.data(), static_cast<int64_t>(packedSize)));
-                std::memset(strip.data(), 0, heldBytes);
+                if (!rowsInPlace)
+                    std::memset(target, 0, heldBytes);
                 const uint8_t* source = packed.data();
-                decoder->Decode(source, packed.data() + got, strip.data(), static_cast<int32_t>(got),
-                    static_cast<int32_t>(heldBytes));
+                decoder->Decode(
+                    source, packed.data() + got, target, static_cast<int32_t>(got), static_cast<int32_t>(heldBytes));
             } else {
-                const auto got = static_cast<size_t>(stream.Read(strip.data(), static_cast<int64_t>(heldBytes)));
-                std::memset(strip.data() + got, 0, heldBytes - got);
+                const auto got = static_cast<size_t>(stream.Read(target, static_cast<int64_t>(heldBytes)));
+                std::memset(target + got, 0, heldBytes - got);
             }
         }
 
         for (uint64_t r = 0; r < rows; ++r, ++y) {
+            if (r < heldRows && rowsInPlace)
+                continue;
             uint8_t* dest = ScanLine(static_cast<int>(y));
             if (r < heldRows) {
                 converter.Convert(strip.data() + r * bytesPerRow, dest);

@@ -289,6 +289,22 @@ uint8_t* TBitmap::ScanLine(int y)
     if (band_.sink) {
         if (y >= band_.first + band_.rows)
             MoveBandTo(y);
+        band_.asked = std::max(band_.asked, y + 1);
+        y -= band_.first;
+    }
+    return pixels_.get() + Stride() * static_cast<size_t>(y);
+}
+
+uint8_t* TBitmap::ScanLines(int y, int count)
+{
+    if (y < 0 || count <= 0 || count > height_ - y || !pixels_ || Stride() != static_cast<size_t>(RowBytes()))
+        return nullptr;
+    if (band_.sink) {
+        if (y < band_.asked || count > band_.rows)
+            return nullptr;
+        if (y + count > band_.first + band_.rows)
+            MoveBandTo(y);
+        band_.asked = y + count;
         y -= band_.first;
     }
     return pixels_.get() + Stride() * static_cast<size_t>(y);
@@ -307,7 +323,7 @@ void TBitmap::SetPalette(HPALETTE palette)
 
 void TBitmap::SetRowSink(TRowSink* sink)
 {
-    band_ = RowBand { sink, 0, 0, false };
+    band_ = RowBand { sink, 0, 0, 0, false };
 }
 
 bool TBitmap::UseRgbRows()
@@ -320,8 +336,8 @@ void TBitmap::MoveBandTo(int row)
 {
     const size_t stride = Stride();
     const int bandEnd = std::min(band_.first + band_.rows, height_);
-    if (bandEnd > band_.first)
-        band_.sink->PutRows(band_.first, bandEnd - band_.first, pixels_.get(), stride);
+    if (std::min(bandEnd, row) > band_.first)
+        band_.sink->PutRows(band_.first, std::min(bandEnd, row) - band_.first, pixels_.get(), stride);
     if (pixels_)
         std::memset(pixels_.get(), 0, stride * static_cast<size_t>(band_.rows));
     for (int first = bandEnd; first < row;) {

@@ -66,6 +66,11 @@ public:
     int RowBytes() const { return static_cast<int>(RowBytesFor(width_, pixelFormat_)); }
     uint8_t* ScanLine(int y);
     const uint8_t* ScanLine(int y) const;
+    // Rows y .. y + count - 1 as one block, for a reader that fills several rows at once: when they lie
+    // one after the other without padding (RowBytes a multiple of 4) and, while rows are passed on,
+    // none of them has been asked for yet and the band can hold them all. Null otherwise; the reader
+    // then goes row by row.
+    uint8_t* ScanLines(int y, int count);
 
     // The bitmap takes ownership of the palette; its entries become the colour table.
     void SetPalette(HPALETTE palette);
@@ -102,7 +107,8 @@ private:
 
     void Reallocate(int width, int height);
     void ApplyDefaultColorTable();
-    // Passes on the band's rows and the zero rows after it up to `row`, which the band then starts at.
+    // Passes on the band's rows before `row` and the zero rows after the band up to `row`, where the
+    // band then starts; rows of the band from `row` on have not been asked for.
     void MoveBandTo(int row);
     size_t Stride() const { return (RowBytes() + size_t{3}) & ~size_t{3}; }
 
@@ -118,6 +124,7 @@ private:
         TRowSink* sink = nullptr;
         int first = 0;
         int rows = 0;
+        int asked = 0; // the rows before it have been asked for
         bool rgb = false;
     } band_;
 };

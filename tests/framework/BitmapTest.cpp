@@ -176,12 +176,18 @@ TEST(BitmapTest, RowsPassedOnToASinkComeInOrderOnce)
     EXPECT_EQ(sink.starts[0].height, 800);
     EXPECT_EQ(sink.starts[0].format, pf24bit);
     EXPECT_FALSE(sink.starts[0].rgbRows);
-    for (int y = 0; y < 800; ++y) {
-        if (y % 7 == 3)
-            continue;
-        b.ScanLine(y)[0] = static_cast<uint8_t>(y);
-        b.ScanLine(y)[2999] = static_cast<uint8_t>(y + 1);
+    // Row by row, and now and then 60 rows as one block (which twice needs the band moved on).
+    for (int y = 0; y < 800;) {
+        uint8_t* const block = y % 100 == 0 ? b.ScanLines(y, 60) : nullptr;
+        for (int k = 0; k < (block ? 60 : 1); ++k, ++y) {
+            if (y % 7 == 3)
+                continue;
+            uint8_t* const row = block ? block + 3000 * k : b.ScanLine(y);
+            row[0] = static_cast<uint8_t>(y);
+            row[2999] = static_cast<uint8_t>(y + 1);
+        }
     }
+    EXPECT_EQ(b.ScanLines(10, 1), nullptr); // asked for already
     EXPECT_THROW(b.ScanLine(0), Exception);
     EXPECT_THROW(TBitmap { b }, Exception);
     EXPECT_THROW(b.SetPixelFormat(pf8bit), Exception);
@@ -208,6 +214,14 @@ TEST(BitmapTest, RowsPassedOnToASinkComeInOrderOnce)
         EXPECT_EQ(rgbSink.starts.at(0).rgbRows, format == pf24bit);
     }
     EXPECT_FALSE(TBitmap().UseRgbRows());
+    // A plain bitmap's rows make one block unless they are padded.
+    TBitmap blocks;
+    blocks.SetPixelFormat(pf24bit);
+    blocks.SetSize(4, 3);
+    EXPECT_EQ(blocks.ScanLines(1, 2), blocks.ScanLine(1));
+    EXPECT_EQ(blocks.ScanLines(1, 3), nullptr);
+    blocks.SetSize(5, 3);
+    EXPECT_EQ(blocks.ScanLines(0, 1), nullptr);
     // Without a sink FinishRows leaves a bitmap alone.
     TBitmap plain;
     plain.SetSize(2, 2);

@@ -44,7 +44,6 @@ void TPamWriter::WriteHeader(bool alpha)
     const std::string header = "P7\nWIDTH " + std::to_string(width_) + "\nHEIGHT " + std::to_string(height_)
         + "\nDEPTH " + (alpha ? "4" : "3") + "\nMAXVAL 255\nTUPLTYPE " + (alpha ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n";
     stream_->WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
-    chunk_.resize(std::max(kChunkBytes, static_cast<size_t>(width_) * (alpha ? 4 : 3)));
     used_ = 0;
 }
 
@@ -69,6 +68,8 @@ void TPamWriter::PutRows(int first, int count, const uint8_t* rows, size_t strid
 void TPamWriter::PutRow(const uint8_t* row)
 {
     const size_t bytes = static_cast<size_t>(width_) * (alpha_ ? 4 : 3);
+    if (chunk_.empty())
+        chunk_.resize(std::max(kChunkBytes, bytes)); // rows written where they are never need it
     if (chunk_.size() - used_ < bytes)
         Flush();
     if (rgbRows_)
