@@ -34,6 +34,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -423,13 +424,13 @@ void TMainForm::CaptureArea1Execute(QObject*)
     CaptureInto(QStringLiteral("Captured Rect"), &ICaptureSource::CaptureArea);
 }
 
-void TMainForm::WindowCascade1Execute(QObject*)
+TMainForm::Arrangement TMainForm::ArrangeableWindows(QMdiArea::WindowOrder order) const
 {
-    // Bottom-most window first, at the top-left; the stacking order stays. Icons keep their row.
-    QList<QMdiSubWindow*> windows;
+    // Shown windows that are not minimised; icons keep their row at the bottom.
+    Arrangement arrangement;
     int iconHeight = 0;
     bool hasMinimised = false;
-    for (QMdiSubWindow* window : Workspace()->subWindowList(QMdiArea::StackingOrder)) {
+    for (QMdiSubWindow* window : Workspace()->subWindowList(order)) {
         if (window->isHidden())
             continue;
         if (window->isMinimized()) {
@@ -437,12 +438,14 @@ void TMainForm::WindowCascade1Execute(QObject*)
             iconHeight = std::max(iconHeight, window->height());
             continue;
         }
-        windows.append(window);
+        arrangement.windows.append(window);
     }
-    const QRect workspace = Workspace()->viewport()->rect();
-    const QRect area = TileArea(workspace, hasMinimised, iconHeight);
-    const QSize newWindowSize = DefaultChildPlacement(workspace, 0, CaptionStep()).size();
-    const QList<QRect> rects = CascadeRects(area, static_cast<int>(windows.size()), CaptionStep(), newWindowSize);
+    arrangement.area = TileArea(Workspace()->viewport()->rect(), hasMinimised, iconHeight);
+    return arrangement;
+}
+
+void TMainForm::PlaceWindows(const QList<QMdiSubWindow*>& windows, const QList<QRect>& rects)
+{
     for (qsizetype i = 0; i < windows.size(); ++i) {
         if (windows[i]->isMaximized())
             windows[i]->showNormal();
@@ -450,32 +453,23 @@ void TMainForm::WindowCascade1Execute(QObject*)
     }
 }
 
+void TMainForm::WindowCascade1Execute(QObject*)
+{
+    // Bottom-most window first, at the top-left; the stacking order stays.
+    const Arrangement arrangement = ArrangeableWindows(QMdiArea::StackingOrder);
+    const QSize newWindowSize = DefaultChildPlacement(Workspace()->viewport()->rect(), 0, CaptionStep()).size();
+    PlaceWindows(arrangement.windows,
+        CascadeRects(arrangement.area, static_cast<int>(arrangement.windows.size()), CaptionStep(), newWindowSize));
+}
+
 void TMainForm::Tile(bool horizontal)
 {
-    QList<QMdiSubWindow*> normal;
-    int iconHeight = 0;
-    bool hasMinimised = false;
     // Topmost first, as the platform tiles.
-    const QList<QMdiSubWindow*> stack = Workspace()->subWindowList(QMdiArea::StackingOrder);
-    for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
-        QMdiSubWindow* window = *it;
-        if (window->isHidden())
-            continue;
-        if (window->isMinimized()) {
-            hasMinimised = true;
-            iconHeight = std::max(iconHeight, window->height());
-            continue;
-        }
-        normal.append(window);
-    }
-    const QRect area = TileArea(Workspace()->viewport()->rect(), hasMinimised, iconHeight);
-    const QList<QRect> rects
-        = TileRects(area, static_cast<int>(normal.size()), horizontal ? TileMode::Horizontal : TileMode::Vertical);
-    for (qsizetype i = 0; i < normal.size(); ++i) {
-        if (normal[i]->isMaximized())
-            normal[i]->showNormal();
-        normal[i]->setGeometry(rects[i]);
-    }
+    Arrangement arrangement = ArrangeableWindows(QMdiArea::StackingOrder);
+    std::reverse(arrangement.windows.begin(), arrangement.windows.end());
+    PlaceWindows(arrangement.windows,
+        TileRects(arrangement.area, static_cast<int>(arrangement.windows.size()),
+            horizontal ? TileMode::Horizontal : TileMode::Vertical));
 }
 
 void TMainForm::WindowTileHorizontal1Execute(QObject*)

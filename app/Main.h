@@ -2,7 +2,10 @@
 
 #include "app/ImageList.h"
 
+#include <QList>
 #include <QMainWindow>
+#include <QMdiArea>
+#include <QRect>
 #include <memory>
 
 class ICaptureSource;
@@ -100,6 +103,13 @@ private:
     void AnnounceWindowPicking();
     // The steps shared by the four capture commands.
     void CaptureInto(const QString& title, std::unique_ptr<TBitmap> (ICaptureSource::*operation)());
+    // The windows that cascade and tile arrange, in the order given, and the area above the icons' row.
+    struct Arrangement {
+        QList<QMdiSubWindow*> windows;
+        QRect area;
+    };
+    Arrangement ArrangeableWindows(QMdiArea::WindowOrder order) const;
+    static void PlaceWindows(const QList<QMdiSubWindow*>& windows, const QList<QRect>& rects);
     void Tile(bool horizontal);
     void PlaceOuterFrame();
 
