@@ -34,6 +34,8 @@ constexpr HWND kPickedWindow = 0xFFFFFFFEu;
 constexpr auto kHideTimeout = std::chrono::milliseconds(1000);
 // Compositors that cannot be asked get this long, for their closing animations too.
 constexpr auto kHideSettle = std::chrono::milliseconds(250);
+// How long a compositor that answers on its IPC socket may go on drawing windows it has unmapped.
+constexpr auto kCatchUpAfterHiding = std::chrono::milliseconds(250);
 
 bool Empty(const TRect& r)
 {
@@ -153,7 +155,7 @@ struct WaylandCapturePlatform::Impl {
         return WindowById(compositor->Tree(), window);
     }
 
-    // Waits until the compositor shows none of the program's windows any more.
+    // Waits until the compositor shows no more of the program's windows than Qt has shown.
     void WaitUntilHidden()
     {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -163,13 +165,18 @@ struct WaylandCapturePlatform::Impl {
             return;
         }
         const auto deadline = std::chrono::steady_clock::now() + kHideTimeout;
-        while (!ShownWindowsOfProcess(compositor->Tree(), ::getpid()).empty() && std::chrono::steady_clock::now() < deadline)
+        const auto shown = [] {
+            size_t count = 0;
+            for (const QWindow* window : QGuiApplication::topLevelWindows())
+                count += window->isVisible() && window->type() != Qt::Popup && window->type() != Qt::ToolTip;
+            return count;
+        };
+        while (ShownWindowsOfProcess(compositor->Tree(), ::getpid()).size() > shown() &&
+               std::chrono::steady_clock::now() < deadline)
             WaitProcessingEvents(std::chrono::milliseconds(5));
-        // The compositor has unmapped them; the next frame it draws is without them.
-        int refresh = 0;
-        for (const QJsonValue& output : compositor->Outputs())
-            refresh = std::max(refresh, output.toObject().value(QLatin1String("current_mode")).toObject().value(QLatin1String("refresh")).toInt());
-        WaitProcessingEvents(std::chrono::milliseconds(refresh > 0 ? 1000000 / refresh + 1 : 17));
+        // The compositor has unmapped them, but it may go on drawing them while it waits for its clients
+        // to take their new places (sway waits up to 200 ms).
+        WaitProcessingEvents(kCatchUpAfterHiding);
     }
 
     // Remembers where the compositor shows the program's windows, so that they can come back there.
@@ -395,6 +402,12 @@ void WaylandCapturePlatform::MinimizeApplication()
     if (d_->windows.Minimize(false).empty())
         return;
     d_->WaitUntilHidden();
+}
+
+void WaylandCapturePlatform::WaitForWindowChanges()
+{
+    if (GuiApplication())
+        d_->WaitUntilHidden();
 }
 
 void WaylandCapturePlatform::RestoreApplication()

@@ -42,6 +42,8 @@ public:
     // otherwise as soon as one gets it (a Wayland client may set the clipboard only then).
     void CopyToClipboard(const TBitmap& bitmap) override;
     void Sleep(int milliseconds) override;
+    // Waits until the compositor has taken hidden windows (the overlays) off the screen.
+    void WaitForWindowChanges() override;
     std::vector<TMonitor> GetMonitors() override;
     void OverlayPointerMoved(TPoint point) override;
     bool PicksWindowsInteractively() override;
