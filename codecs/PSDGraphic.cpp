@@ -106,31 +106,42 @@ HPALETTE MakePalette(const PsdHeader& h, const uint8_t* colorTable)
     return CreatePalette(log);
 }
 
-// The stored rows of the colour channels, raw or PackBits; only what the file holds is kept in
-// memory, and each row comes out unpacked into a row buffer of the caller.
+// The stored rows of the colour channels, raw or PackBits, each row unpacked into a row buffer of the
+// caller. The whole pixel data must be in the stream before anything is made, but only a window of
+// each channel is held: rows are asked for in order within each channel.
 class TChannelRows {
 public:
     TChannelRows(TStream& stream, const PsdHeader& h, bool packBits)
-        : rowBytes_(h.RowBytes()), height_(h.height), packBits_(packBits)
+        : stream_(stream), rowBytes_(h.RowBytes()), height_(h.height), packBits_(packBits)
     {
         // Further channels (alpha, spot colours) are left unread.
-        const int64_t rows = int64_t{h.ColorChannels()} * h.height;
-        if (!packBits) {
-            data_ = ReadExactly(stream, rows * rowBytes_);
-            return;
+        const int channels = h.ColorChannels();
+        const int64_t rows = int64_t{channels} * h.height;
+        std::vector<uint8_t> table;
+        if (packBits) {
+            // One 16-bit count per row of every channel, channel 0 first; the packed rows follow.
+            table = ReadExactly(stream, 2 * int64_t{h.channels} * h.height);
+            counts_.resize(static_cast<size_t>(rows));
         }
-        // One 16-bit count per row of every channel, channel 0 first; the packed rows follow.
-        const std::vector<uint8_t> table = ReadExactly(stream, 2 * int64_t{h.channels} * h.height);
-        offsets_.resize(static_cast<size_t>(rows) + 1);
-        for (size_t i = 0; i < static_cast<size_t>(rows); ++i) {
-            const int64_t count = uint32_t(table[2 * i]) << 8 | table[2 * i + 1];
-            // Two packed bytes give at most 128: a count too small for its row belongs to no
-            // Photoshop file, and would let a few bytes claim an enormous picture.
-            if (count * kMaxPackBitsGain < rowBytes_)
-                throw Exception(kNotPsd);
-            offsets_[i + 1] = offsets_[i] + count;
+        const int64_t start = stream.Position();
+        int64_t total = 0;
+        cursors_.resize(static_cast<size_t>(channels));
+        for (int64_t i = 0; i < rows; ++i) {
+            if (i % h.height == 0)
+                cursors_[static_cast<size_t>(i / h.height)].next = start + total;
+            int64_t count = rowBytes_;
+            if (packBits) {
+                count = uint32_t(table[2 * i]) << 8 | table[2 * i + 1];
+                // Two packed bytes give at most 128: a count too small for its row belongs to no
+                // Photoshop file, and would let a few bytes claim an enormous picture.
+                if (count * kMaxPackBitsGain < rowBytes_)
+                    throw Exception(kNotPsd);
+                counts_[static_cast<size_t>(i)] = static_cast<uint16_t>(count);
+            }
+            total += count;
         }
-        data_ = ReadExactly(stream, offsets_.back());
+        if (total > stream.Remaining())
+            throw EReadError();
     }
 
     int64_t RowBytes() const { return rowBytes_; }
@@ -139,24 +150,52 @@ public:
     // one that unpacks to less leaves the rest zero.
     void Row(int c, int y, uint8_t* dest)
     {
-        const size_t index = static_cast<size_t>(int64_t{c} * height_ + y);
+        const int64_t count = packBits_ ? counts_[static_cast<size_t>(int64_t{c} * height_ + y)] : rowBytes_;
+        const uint8_t* source = Take(cursors_[static_cast<size_t>(c)], count);
         if (!packBits_) {
-            std::memcpy(dest, data_.data() + index * rowBytes_, static_cast<size_t>(rowBytes_));
+            std::memcpy(dest, source, static_cast<size_t>(rowBytes_));
             return;
         }
         std::memset(dest, 0, static_cast<size_t>(rowBytes_));
-        const uint8_t* source = data_.data() + offsets_[index];
-        const uint8_t* sourceEnd = data_.data() + offsets_[index + 1];
-        decoder_.Decode(source, sourceEnd, dest, static_cast<int32_t>(sourceEnd - source),
-                        static_cast<int32_t>(rowBytes_));
+        decoder_.Decode(source, source + count, dest, static_cast<int32_t>(count), static_cast<int32_t>(rowBytes_));
     }
 
 private:
+    // Where a channel's next row lies in the stream, and the bytes of it already read.
+    struct Cursor {
+        int64_t next = 0;
+        std::vector<uint8_t> window;
+        size_t used = 0;
+    };
+
+    // The next `count` bytes of the channel, read ahead a window at a time.
+    const uint8_t* Take(Cursor& cursor, int64_t count)
+    {
+        constexpr int64_t kWindowBytes = 256 * 1024;
+        if (static_cast<int64_t>(cursor.window.size() - cursor.used) < count) {
+            cursor.window.erase(cursor.window.begin(), cursor.window.begin() + static_cast<std::ptrdiff_t>(cursor.used));
+            cursor.used = 0;
+            const size_t kept = cursor.window.size();
+            const int64_t more = std::max(count - static_cast<int64_t>(kept), kWindowBytes);
+            stream_.Seek(cursor.next, TSeekOrigin::Beginning);
+            const int64_t got = std::min(more, stream_.Remaining());
+            cursor.window.resize(kept + static_cast<size_t>(got));
+            stream_.ReadBuffer(cursor.window.data() + kept, got);
+            cursor.next += got;
+            if (static_cast<int64_t>(cursor.window.size()) < count)
+                throw EReadError();
+        }
+        const uint8_t* bytes = cursor.window.data() + cursor.used;
+        cursor.used += static_cast<size_t>(count);
+        return bytes;
+    }
+
+    TStream& stream_;
     int64_t rowBytes_;
     int64_t height_;
     bool packBits_;
-    std::vector<uint8_t> data_;
-    std::vector<int64_t> offsets_;  // where each packed row starts in data_
+    std::vector<uint16_t> counts_;  // packed bytes of each row, channel by channel
+    std::vector<Cursor> cursors_;
     TPackbitsRLE decoder_;
 };
 
