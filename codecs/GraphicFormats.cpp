@@ -251,6 +251,12 @@ void RgbPlanesToBgr(const void* red, const void* green, const void* blue, void* 
     const auto* g = static_cast<const uint8_t*>(green);
     const auto* b = static_cast<const uint8_t*>(blue);
     auto* d = static_cast<uint8_t*>(dest);
+#if KAVREL_X86_DISPATCH
+    if (bitsPerSample == 8 && count > 0 && UseX86V3()) {
+        RgbPlanesToBgrX86V3(r, g, b, d, static_cast<size_t>(count / 3));
+        return;
+    }
+#endif
     for (int i = 0; i < count / 3; ++i) {
         d[3 * i] = Sample8(b, bitsPerSample, i);
         d[3 * i + 1] = Sample8(g, bitsPerSample, i);

@@ -2,6 +2,7 @@
 
 #include "framework/Exception.h"
 #include "framework/Palette.h"
+#include "framework/PixelConversion.h"
 #include "framework/Stream.h"
 
 #include <algorithm>
@@ -14,6 +15,8 @@ namespace {
 
 const char* const kNotPPM = "Not a valid ppm file.";
 const char* const kStreamReadError = "PPM: Stream read error.";
+// Binary rows are read about this many bytes at a time.
+constexpr size_t kBlockBytes = size_t { 1 } << 20;
 
 bool IsDigit(uint8_t c)
 {
@@ -88,6 +91,17 @@ int64_t TPPMGraphic::CharsLeft()
 
 void TPPMGraphic::ReadChars(uint8_t* dest, size_t count)
 {
+    // What the buffer holds first; a large rest (rows of pixels) straight from the stream.
+    const size_t held = std::min(count, static_cast<size_t>(bufferFill_ - bufferIndex_));
+    std::memcpy(dest, buffer_.data() + bufferIndex_, held);
+    bufferIndex_ += static_cast<int32_t>(held);
+    dest += held;
+    count -= held;
+    if (count >= kBufferSize) {
+        if (source_->Read(dest, static_cast<int64_t>(count)) != static_cast<int64_t>(count))
+            throw Exception(kStreamReadError);
+        return;
+    }
     while (count > 0) {
         if (bufferIndex_ >= bufferFill_ && !FillBuffer())
             throw Exception(kStreamReadError);
@@ -174,6 +188,7 @@ void TPPMGraphic::LoadStream(TStream& stream)
         throw Exception(kNotPPM);
     const char kind = static_cast<char>(NextChar());
     LoadImage(StrToInt(kind == '\n' || kind == '\r' ? std::string() : std::string(1, kind)));
+    FinishRows();
 }
 
 void TPPMGraphic::LoadImage(int kind)
@@ -218,21 +233,40 @@ void TPPMGraphic::LoadImage(int kind)
         throw Exception(kStreamReadError);
 
     SetPixelFormat(format);
+    if (format == pf1bit)
+        SetPalette(BilevelPalette());
+    else if (format == pf8bit)
+        SetPalette(GreyPalette());
+    // Binary colour rows are red, green, blue, as a sink may take them.
+    const bool rgbRows = kind == 6 && UseRgbRows();
     // A picture without rows or without columns is 0 x 0: nobody may ask it for rows of no memory, nor
     // size a row buffer after a width that no row has.
     const bool hasPixels = width > 0 && height > 0;
     SetWidth(hasPixels ? width : 0);
     SetHeight(hasPixels ? height : 0);
-    if (format == pf1bit)
-        SetPalette(BilevelPalette());
-    else if (format == pf8bit)
-        SetPalette(GreyPalette());
 
     if (Empty())
         return;
-    std::vector<uint8_t> rgb;
-    if (kind == 6)
-        rgb.resize(static_cast<size_t>(w) * 3);
+    if (kind >= 4) {
+        // Binary rows are read as they are, many at a time where the bitmap holds them one after the
+        // other, and then turned into blue, green, red where a bitmap wants them so.
+        const auto rowBytes = static_cast<size_t>(RowBytes());
+        const int blockRows
+            = static_cast<int>(std::clamp<size_t>(kBlockBytes / rowBytes, 1, static_cast<size_t>(height)));
+        for (int y = 0; y < height;) {
+            int n = std::min(blockRows, height - y);
+            uint8_t* rows = ScanLines(y, n);
+            if (!rows) {
+                n = 1;
+                rows = ScanLine(y);
+            }
+            ReadChars(rows, rowBytes * static_cast<size_t>(n));
+            if (kind == 6 && !rgbRows)
+                SwapRedAndBlue(rows, rows, static_cast<size_t>(width) * static_cast<size_t>(n));
+            y += n;
+        }
+        return;
+    }
     for (int y = 0; y < height; ++y) {
         uint8_t* row = ScanLine(y);
         switch (kind) {
@@ -259,16 +293,6 @@ void TPPMGraphic::LoadImage(int kind)
                 row[3 * x + 2] = static_cast<uint8_t>(NextNumber());
                 row[3 * x + 1] = static_cast<uint8_t>(NextNumber());
                 row[3 * x] = static_cast<uint8_t>(NextNumber());
-            }
-            break;
-        case 4: ReadChars(row, static_cast<size_t>(RowBytes())); break;
-        case 5: ReadChars(row, static_cast<size_t>(width)); break;
-        case 6:
-            ReadChars(rgb.data(), rgb.size());
-            for (int x = 0; x < width; ++x) {
-                row[3 * x] = rgb[3 * x + 2];
-                row[3 * x + 1] = rgb[3 * x + 1];
-                row[3 * x + 2] = rgb[3 * x];
             }
             break;
         }

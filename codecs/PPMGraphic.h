@@ -16,6 +16,12 @@ class TPPMGraphic : public TBitmap {
     KAVREL_DECLARE_GRAPHIC_CLASS(TPPMGraphic)
 public:
     void LoadStream(TStream& stream) override;
+    // The rows are written once each, top row first.
+    bool StreamRowsTo(TRowSink* sink) override
+    {
+        SetRowSink(sink);
+        return true;
+    }
 
 private:
     static constexpr int32_t kBufferSize = 4096;

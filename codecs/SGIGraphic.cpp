@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -18,6 +19,8 @@ namespace {
 constexpr uint16_t kSGIMagic = 474;
 constexpr int kHeaderSize = 512;
 const char* const kNotSGI = "Not a valid sgi, bw or rgb(a) image.";
+// Uncompressed rows are read about this many bytes at a time.
+constexpr size_t kPieceBytes = size_t { 256 } << 10;
 
 uint16_t Word(const uint8_t* p)
 {
@@ -58,18 +61,46 @@ public:
         decoder_->SampleSize = static_cast<uint8_t>(bytesPerSample_);
     }
 
-    // Reads file row r (0 = bottom) of the channels whose buffer is given; each buffer holds Width
-    // bytes, zero where the file holds no samples. False when the file held nothing for the row.
-    bool ReadRow(const std::array<uint8_t*, 4>& channels, int r)
+    // Reads file row r (0 = bottom) of the channels whose buffer is given from a compressed file; each
+    // buffer holds Width bytes, zero where the file holds no samples. False when the file held nothing
+    // for the row.
+    bool ReadPackedRow(const std::array<uint8_t*, 4>& channels, int r)
     {
         bool any = false;
-        for (int k = 0; k < 4; ++k) {
-            if (!channels[k])
-                continue;
-            if (decoder_)
+        for (int k = 0; k < 4; ++k)
+            if (channels[k])
                 any |= ReadPackedRow(channels[k], static_cast<uint64_t>(r) + static_cast<uint64_t>(k) * height_);
-            else
-                any |= ReadPlainRow(channels[k], static_cast<uint64_t>(k) * height_ + r);
+        return any;
+    }
+
+    // Reads `count` file rows from r (0 = bottom) of the first `channels` channels of an uncompressed
+    // file into `planes`, one channel after the other, each `count` x Width bytes (a sample's high byte
+    // when it has two); zero where the file holds no samples. False when the file held none of them.
+    bool ReadPlainRows(uint8_t* planes, int channels, int r, int count)
+    {
+        bool any = false;
+        const uint64_t rowSize = static_cast<uint64_t>(width_) * bytesPerSample_;
+        const auto samples = static_cast<size_t>(width_) * static_cast<size_t>(count);
+        for (int k = 0; k < channels; ++k) {
+            uint8_t* plane = planes + samples * static_cast<size_t>(k);
+            const uint64_t rowNumber = static_cast<uint64_t>(k) * height_ + static_cast<uint64_t>(r);
+            stream_.SetPosition(basePosition_ + kHeaderSize + static_cast<int64_t>(rowNumber * rowSize));
+            if (bytesPerSample_ == 1) {
+                const auto got
+                    = static_cast<size_t>(std::max<int64_t>(stream_.Read(plane, static_cast<int64_t>(samples)), 0));
+                std::fill(plane + got, plane + samples, 0);
+                any |= got > 0;
+                continue;
+            }
+            // 16-bit samples are big-endian: their first byte is the most significant one. A sample
+            // cut in half by the end of the file counts as missing.
+            wide_.resize(2 * samples);
+            const auto got = static_cast<size_t>(
+                std::max<int64_t>(stream_.Read(wide_.data(), static_cast<int64_t>(2 * samples)), 0));
+            for (size_t i = 0; i < got / 2; ++i)
+                plane[i] = wide_[2 * i];
+            std::fill(plane + got / 2, plane + samples, 0);
+            any |= got > 0;
         }
         return any;
     }
@@ -91,19 +122,6 @@ private:
         return true;
     }
 
-    bool ReadPlainRow(uint8_t* dest, uint64_t rowNumber)
-    {
-        const uint64_t rowSize = static_cast<uint64_t>(width_) * bytesPerSample_;
-        stream_.SetPosition(basePosition_ + kHeaderSize + static_cast<int64_t>(rowNumber * rowSize));
-        if (bytesPerSample_ == 1)
-            return stream_.Read(dest, width_) > 0;
-        // 16-bit samples are big-endian: their first byte is the most significant one.
-        const int64_t got = stream_.Read(rowBuffer_.data(), static_cast<int64_t>(rowSize));
-        for (int64_t i = 0; i < got / 2; ++i)
-            dest[i] = rowBuffer_[2 * i];
-        return got > 0;
-    }
-
     TStream& stream_;
     int64_t basePosition_;
     int width_;
@@ -113,7 +131,27 @@ private:
     std::vector<uint32_t> rowLengths_;
     std::vector<uint8_t> rowBuffer_;  // packed or 16-bit row data as read
     std::unique_ptr<TSGIRLE> decoder_;
+    std::vector<uint8_t> wide_; // 16-bit samples as read
 };
+
+// Pixels from one row of each channel: blue, green, red and alpha when there is a fourth channel, or
+// red first for a sink that takes them so.
+void Interleave(const std::array<uint8_t*, 4>& channel, int width, bool redFirst, uint8_t* row)
+{
+    const uint8_t* first = channel[redFirst ? 0 : 2];
+    const uint8_t* green = channel[1];
+    const uint8_t* third = channel[redFirst ? 2 : 0];
+    if (const uint8_t* alpha = channel[3]) {
+        for (int x = 0; x < width; ++x) {
+            row[4 * x] = first[x];
+            row[4 * x + 1] = green[x];
+            row[4 * x + 2] = third[x];
+            row[4 * x + 3] = alpha[x];
+        }
+        return;
+    }
+    RgbPlanesToBgr(third, green, first, row, 8, width * 3);
+}
 
 HPALETTE GreyPalette()
 {
@@ -125,6 +163,57 @@ HPALETTE GreyPalette()
         log.palPalEntry[i] = {v, v, v, 0};
     }
     return CreatePalette(log);
+}
+
+// The rows of the file into the bitmap, whose size and format are set.
+void LoadRows(TBitmap& bitmap, TSGIRowReader& reader, bool compressed, bool rgbRows)
+{
+    const int width = bitmap.Width();
+    const int height = bitmap.Height();
+    const auto samples = static_cast<size_t>(width);
+    const int planes = bitmap.PixelFormat() == pf32bit ? 4 : bitmap.PixelFormat() == pf24bit ? 3 : 1;
+    if (compressed) {
+        std::vector<uint8_t> buffer(samples * 4);
+        std::array<uint8_t*, 4> channel = { buffer.data(), buffer.data() + samples, buffer.data() + 2 * samples,
+            planes == 4 ? buffer.data() + 3 * samples : nullptr };
+        if (planes == 1)
+            channel = { nullptr, nullptr, nullptr, nullptr };
+        for (int r = 0; r < height; ++r) {
+            uint8_t* row = bitmap.ScanLine(height - 1 - r);
+            if (planes == 1) {
+                reader.ReadPackedRow({ row, nullptr, nullptr, nullptr }, r);
+                continue;
+            }
+            std::fill(buffer.begin(), buffer.end(), 0);
+            // A row the file holds nothing for stays as made: zero, and untouched in memory.
+            if (reader.ReadPackedRow(channel, r))
+                Interleave(channel, width, rgbRows, row);
+        }
+        return;
+    }
+    // Uncompressed rows some at a time, top row first: each channel's rows of a piece lie one after
+    // the other in the file.
+    const int pieceRows = static_cast<int>(
+        std::clamp<size_t>(kPieceBytes / (samples * static_cast<size_t>(planes)), 1, static_cast<size_t>(height)));
+    std::vector<uint8_t> piece(samples * static_cast<size_t>(planes) * static_cast<size_t>(pieceRows));
+    for (int y = 0; y < height;) {
+        const int n = std::min(pieceRows, height - y);
+        if (!reader.ReadPlainRows(piece.data(), planes, height - y - n, n)) {
+            y += n;
+            continue;
+        }
+        const size_t planeBytes = samples * static_cast<size_t>(n);
+        for (int i = n - 1; i >= 0; --i, ++y) {
+            uint8_t* const first = piece.data() + samples * static_cast<size_t>(i);
+            if (planes == 1) {
+                std::memcpy(bitmap.ScanLine(y), first, samples);
+                continue;
+            }
+            Interleave(
+                { first, first + planeBytes, first + 2 * planeBytes, planes == 4 ? first + 3 * planeBytes : nullptr },
+                width, rgbRows, bitmap.ScanLine(y));
+        }
+    }
 }
 
 }  // namespace
@@ -155,39 +244,20 @@ void TSGIGraphic::LoadStream(TStream& stream)
 
     const TPixelFormat format = channels == 3 ? pf24bit : channels == 4 ? pf32bit : pf8bit;
     SetPixelFormat(format);
+    // Grey, also for two channels (grey and alpha) and for more than four: channel 0 only.
+    if (format == pf8bit)
+        SetPalette(GreyPalette());
+    // Compressed rows are read bottom row first, as their tables lead: a bitmap that passes rows on
+    // holds them. Uncompressed ones are read from the end, some at a time.
+    if (compressed)
+        KeepAllRows();
+    const bool rgbRows = format == pf24bit && UseRgbRows();
     // A picture without rows or without columns is 0 x 0: nobody may ask it for rows of no memory, nor
     // size a row buffer after a width that no row has.
     const bool hasPixels = width > 0 && height > 0;
     SetWidth(hasPixels ? width : 0);
     SetHeight(hasPixels ? height : 0);
-    if (Empty())
-        return;
-
-    if (format == pf8bit) {
-        // Grey, also for two channels (grey and alpha) and for more than four: channel 0 only.
-        SetPalette(GreyPalette());
-        for (int r = 0; r < height; ++r)
-            reader.ReadRow({ScanLine(height - 1 - r), nullptr, nullptr, nullptr}, r);
-        return;
-    }
-
-    std::vector<uint8_t> planes(static_cast<size_t>(width) * 4);
-    std::array<uint8_t*, 4> channel = {planes.data(), planes.data() + width, planes.data() + 2 * width,
-                                       format == pf32bit ? planes.data() + 3 * width : nullptr};
-    const int bytesPerPixel = format == pf32bit ? 4 : 3;
-    for (int r = 0; r < height; ++r) {
-        std::fill(planes.begin(), planes.end(), 0);
-        // A row the file holds nothing for stays as made: zero, and untouched in memory.
-        if (!reader.ReadRow(channel, r))
-            continue;
-        uint8_t* row = ScanLine(height - 1 - r);
-        for (int x = 0; x < width; ++x) {
-            uint8_t* pixel = row + bytesPerPixel * x;
-            pixel[0] = channel[2][x];
-            pixel[1] = channel[1][x];
-            pixel[2] = channel[0][x];
-            if (channel[3])
-                pixel[3] = channel[3][x];
-        }
-    }
+    if (!Empty())
+        LoadRows(*this, reader, compressed, rgbRows);
+    FinishRows();
 }

@@ -11,4 +11,10 @@ class TSGIGraphic : public TBitmap {
     KAVREL_DECLARE_GRAPHIC_CLASS(TSGIGraphic)
 public:
     void LoadStream(TStream& stream) override;
+    // The rows are written once each, top row first (kept whole when compressed).
+    bool StreamRowsTo(TRowSink* sink) override
+    {
+        SetRowSink(sink);
+        return true;
+    }
 };

@@ -3,6 +3,7 @@
 #include "framework/DialogHooks.h"
 #include "framework/Exception.h"
 #include "framework/Palette.h"
+#include "framework/StoredRows.h"
 #include "framework/Stream.h"
 
 #include <algorithm>
@@ -264,17 +265,26 @@ void TTargaGraphic::LoadStream(TStream& stream)
     const size_t rowSize = static_cast<size_t>(width) * pixelSize;
     if (h.Raw() && static_cast<uint64_t>(stream.Remaining()) < uint64_t{rowSize} * height)
         throw Exception(kInvalidImage);  // refused before a large bitmap is made for a short file
-    SetSize(width, height);
-    if (!hasPixels || Empty())
-        return;
-
     const bool topFirst = (h.descriptor & kTopFirst) != 0;
-    auto targetRow = [&](int k) { return topFirst ? k : height - 1 - k; };
+    // Packed rows stored bottom row first come bottom row first: a bitmap that passes rows on holds
+    // them. Raw ones are read from the end.
+    if (h.Packed() && !topFirst)
+        KeepAllRows();
+    // Raw 24-bit rows are turned round once, on their way to a sink that takes red, green, blue.
+    const bool rgbRows = h.Raw() && pixelSize == 3 && UseRgbRows();
+    SetSize(width, height);
+    if (!hasPixels || Empty()) {
+        FinishRows();
+        return;
+    }
 
     if (h.Raw()) {
-        for (int k = 0; k < height; ++k)
-            if (stream.Read(ScanLine(targetRow(k)), static_cast<int64_t>(rowSize)) != static_cast<int64_t>(rowSize))
-                throw Exception(kInvalidImage);
+        try {
+            ReadStoredRows(stream, *this, stream.Position(), rowSize, topFirst, rgbRows);
+        } catch (const EReadError&) {
+            throw Exception(kInvalidImage);
+        }
+        FinishRows();
         return;
     }
 
@@ -285,11 +295,12 @@ void TTargaGraphic::LoadStream(TStream& stream)
     for (int k = 0; k < height; ++k) {
         const int64_t got = stream.Read(block.data(), static_cast<int64_t>(block.size()));
         const size_t used = packets.DecodeRow(std::span<const uint8_t>(block.data(), static_cast<size_t>(got)),
-                                              ScanLine(targetRow(k)), width);
+            ScanLine(topFirst ? k : height - 1 - k), width);
         stream.Seek(static_cast<int64_t>(used) - got, TSeekOrigin::Current);
     }
     // A packet running past the last pixel is clipped, but it still belongs to the image.
     stream.Seek(std::min<int64_t>(packets.PendingBytes(), stream.Remaining()), TSeekOrigin::Current);
+    FinishRows();
 }
 
 void TTargaGraphic::SaveStream(TStream& stream)

@@ -12,6 +12,12 @@ class TTargaGraphic : public TBitmap {
     KAVREL_DECLARE_GRAPHIC_CLASS(TTargaGraphic)
 public:
     void LoadStream(TStream& stream) override;
+    // The rows are written once each, top row first (kept whole when packed bottom row first).
+    bool StreamRowsTo(TRowSink* sink) override
+    {
+        SetRowSink(sink);
+        return true;
+    }
     // Writes a run-length compressed Targa file.
     void SaveStream(TStream& stream) override;
     // Writes image type 9 or 10 when compressed, 1 or 2 otherwise. 1- and 4-bit pictures are

@@ -11,4 +11,6 @@
 #if KAVREL_X86_DISPATCH
 // RgbDifferencesToBgr.
 void RgbDifferencesToBgrX86V3(const uint8_t* source, uint8_t* dest, size_t pixels);
+// RgbPlanesToBgr on 8-bit samples.
+void RgbPlanesToBgrX86V3(const uint8_t* red, const uint8_t* green, const uint8_t* blue, uint8_t* dest, size_t pixels);
 #endif

@@ -156,10 +156,11 @@ void TBitmap::Reallocate(int width, int height)
         height_ = height;
         if (width == 0 || height == 0)
             return; // nothing to pass on yet
-        // A band of about 1 MB of rows.
+        // A band of about 1 MB of rows, or all of them.
         const size_t stride = Stride();
-        band_.rows
-            = static_cast<int>(std::clamp<size_t>((size_t { 1 } << 20) / stride, 1, static_cast<size_t>(height)));
+        band_.rows = band_.whole
+            ? height
+            : static_cast<int>(std::clamp<size_t>((size_t { 1 } << 20) / stride, 1, static_cast<size_t>(height)));
         band_.first = 0;
         pixels_ = AllocatePixelMemory(stride * static_cast<size_t>(band_.rows));
         if (!pixels_)
@@ -323,7 +324,13 @@ void TBitmap::SetPalette(HPALETTE palette)
 
 void TBitmap::SetRowSink(TRowSink* sink)
 {
-    band_ = RowBand { sink, 0, 0, 0, false };
+    band_ = RowBand { sink, 0, 0, 0, false, false };
+}
+
+void TBitmap::KeepAllRows()
+{
+    if (band_.sink && band_.rows == 0)
+        band_.whole = true;
 }
 
 bool TBitmap::UseRgbRows()
@@ -367,6 +374,14 @@ void TBitmap::ReleaseHandle()
     colorTable_.clear();
     width_ = height_ = 0;
     pixelFormat_ = pfDevice;
+}
+
+bool TBitmap::StreamRowsTo(TRowSink* sink)
+{
+    if (&ClassType() != &StaticClass())
+        return false;
+    SetRowSink(sink);
+    return true;
 }
 
 void TBitmap::LoadStream(TStream& stream)

@@ -40,6 +40,10 @@ public:
 
     // The Windows bitmap file format.
     void LoadStream(TStream& stream) override;
+    // Rows are written top row first (those stored bottom row first are read from the end), except
+    // in run-length packed files, which the bitmap keeps whole before passing them on. Only for this
+    // class: the derived classes read other formats and answer for themselves.
+    bool StreamRowsTo(TRowSink* sink) override;
     void SaveStream(TStream& stream) override;
     // Saves the picture as a Windows bitmap file whatever its class, in the way SaveToFile saves.
     // For readers of formats that are not written (TIFF, PCX, Photo-CD): their pictures are saved as
@@ -89,6 +93,10 @@ public:
     // format or copying meanwhile raises. Without a sink FinishRows does nothing.
     void SetRowSink(TRowSink* sink);
     void FinishRows();
+    // For a reader that cannot write this picture's rows top row first (rows stored bottom row first
+    // and packed, so that they cannot be read from the end): the bitmap then holds every row and
+    // passes them all on at FinishRows. Asked before the size is set; without a sink nothing changes.
+    void KeepAllRows();
     // For a reader whose 24-bit rows are red, green, blue in the file: true when they go to a sink
     // that takes them so (TRowSink::TakesRgbRows), and the rows the reader writes are then red, green,
     // blue. Asked after the pixel format is set and before the size; false for every other bitmap,
@@ -126,6 +134,7 @@ private:
         int rows = 0;
         int asked = 0; // the rows before it have been asked for
         bool rgb = false;
+        bool whole = false; // KeepAllRows
     } band_;
 };
 

@@ -5,6 +5,7 @@
 #include "framework/DeviceIndependentBitmap.h"
 #include "framework/Exception.h"
 #include "framework/PixelConversion.h"
+#include "framework/StoredRows.h"
 #include "framework/Stream.h"
 
 #include <algorithm>
@@ -265,30 +266,23 @@ void ReadWindowsBitmap(TStream& stream, TBitmap& bitmap)
         std::copy(colors.begin(), colors.end(), log.palPalEntry);
         bitmap.SetPalette(CreatePalette(log));
     }
+    // Packed rows come in the file's order and may skip ahead: a bitmap that passes rows on holds them.
+    if (rle)
+        bitmap.KeepAllRows();
+    // Plain 24-bit rows are turned round once, on their way to a sink that takes red, green, blue.
+    const bool rgbRows = !rle && bits == 24 && bitmap.UseRgbRows();
     bitmap.SetSize(static_cast<int>(h.width), static_cast<int>(height));
 
     if (rle) {
         const std::vector<uint8_t> data = stream.ReadBytes(stream.Remaining());
         DecodeRle(data, bits, bitmap, topDown);
+        bitmap.FinishRows();
         return;
     }
 
-    if (rawCopy) {
-        // The rows go straight into the bitmap; the padding after each is skipped.
-        const auto rowBytes = static_cast<int64_t>(bitmap.RowBytes());
-        uint8_t padding[4];
-        for (int64_t k = 0; k < height; ++k) {
-            stream.ReadBuffer(bitmap.ScanLine(static_cast<int>(topDown ? k : height - 1 - k)), rowBytes);
-            stream.ReadBuffer(padding, static_cast<int64_t>(fileStride) - rowBytes);
-        }
-        return;
-    }
-    std::vector<uint8_t> row(fileStride);
     const Channel channels[4] = {Channel(masks[0]), Channel(masks[1]), Channel(masks[2]), Channel(masks[3])};
-    for (int64_t k = 0; k < height; ++k) {
-        stream.ReadBuffer(row.data(), static_cast<int64_t>(fileStride));
-        uint8_t* dest = bitmap.ScanLine(static_cast<int>(topDown ? k : height - 1 - k));
-        const int outBytes = format == pf32bit ? 4 : 3;
+    const int outBytes = format == pf32bit ? 4 : 3;
+    auto extract = [&](const uint8_t* row, uint8_t* dest) {
         for (int64_t x = 0; x < h.width; ++x) {
             const uint32_t pixel = bits == 16 ? uint32_t(row[2 * x] | row[2 * x + 1] << 8)
                                               : uint32_t(row[4 * x]) | uint32_t(row[4 * x + 1]) << 8 |
@@ -300,7 +294,10 @@ void ReadWindowsBitmap(TStream& stream, TBitmap& bitmap)
             if (outBytes == 4)
                 out[3] = masks[3] ? channels[3].Extract(pixel) : 0;
         }
-    }
+    };
+    ReadStoredRows(stream, bitmap, dataStart, static_cast<size_t>(fileStride), topDown, rgbRows,
+        rawCopy ? TStoredRowConversion() : TStoredRowConversion(extract));
+    bitmap.FinishRows();
 }
 
 namespace {

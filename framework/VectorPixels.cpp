@@ -14,9 +14,17 @@ KAVREL_X86_V3_TARGET void SwapRedAndBlueX86V3(const uint8_t* source, uint8_t* de
     const __m128i swap = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
     const size_t bytes = pixels * 3;
     size_t i = 0;
-    for (; i + 16 <= bytes; i += 15) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+    if (bytes >= 16) {
+        // Each block is loaded before the block ahead of it is stored: in place, a load that met the
+        // byte just stored would wait for that store.
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+        for (; i + 31 <= bytes; i += 15) {
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i + 15));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i), _mm_shuffle_epi8(block, swap));
+            block = next;
+        }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i), _mm_shuffle_epi8(block, swap));
+        i += 15;
     }
     for (; i < bytes; i += 3) {
         const uint8_t first = source[i];

@@ -4,7 +4,8 @@
 #include <cstdint>
 
 // Loads the bytes through every registered graphic class from a memory stream; a successful load
-// is also converted for display and saved again. Failures the readers report are expected; anything
+// is also converted for display and saved again, and a class that can pass rows on as they are made
+// loads them once more so. Failures the readers report are expected; anything
 // else (a crash, a sanitizer report, a foreign exception) is a bug.
 void LoadThroughEveryReader(const uint8_t* data, size_t size);
 

@@ -1,5 +1,6 @@
 #include "tools/kavrel-cli/Cli.h"
 
+#include "codecs/TargaGraphic.h"
 #include "framework/Bitmap.h"
 #include "framework/CpuDispatch.h"
 #include "framework/Picture.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -206,36 +208,174 @@ TEST_F(CliTest, ConvertsTheSharedBitmapsToTheirReferences)
     EXPECT_GT(converted, 20);
 }
 
-// TIFF and JPEG pictures go to PAM files row by row as they are decoded; the file must be the one written from the
-// whole picture, which is written here with the portable code (so the processor's versions are compared too).
+// Pictures whose readers pass rows on go to PAM files row by row as they are read or decoded; the file must be
+// the one written from the whole picture, which is written here with the portable code (so the processor's
+// versions are compared too). A picture that cannot be read leaves no file.
+void ExpectStreamedPamLikeWhole(const fs::path& in, const fs::path& out)
+{
+    const Result r = RunTool({ "convert", in.string(), out.string() });
+    TMemoryStream whole;
+    try {
+        TPicture picture;
+        picture.LoadFromFile(in.string());
+        ForcePortableCode(true);
+        WritePam(whole, *picture.Graphic()->DisplayBitmap());
+        ForcePortableCode(false);
+    } catch (const Exception& e) {
+        EXPECT_EQ(r.status, 1) << e.Message();
+        EXPECT_FALSE(fs::exists(out));
+        return;
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(ReadFileBytes(out) == whole.Bytes());
+    fs::remove(out);
+}
+
 TEST_F(CliTest, StreamedPamFilesEqualThoseOfTheWholePicture)
 {
     KAVREL_REQUIRE_TESTDATA(data);
+    const std::vector<std::string> streamed = { "tiff", "jpeg", "bmp", "pnm", "tga", "sgi" };
     int compared = 0;
     for (const ManifestRow& row : ReadManifest(data)) {
-        if (row.Folder() != "tiff" && row.Folder() != "jpeg")
+        if (std::find(streamed.begin(), streamed.end(), row.Folder()) == streamed.end())
             continue;
         SCOPED_TRACE(row.path);
-        const fs::path out = dir_ / "streamed.pam";
-        const Result r = RunTool({ "convert", (data / row.path).string(), out.string() });
-        TMemoryStream whole;
-        try {
-            TPicture picture;
-            picture.LoadFromFile((data / row.path).string());
-            ForcePortableCode(true);
-            WritePam(whole, *picture.Graphic()->DisplayBitmap());
-            ForcePortableCode(false);
-        } catch (const Exception& e) {
-            EXPECT_EQ(r.status, 1) << e.Message();
-            EXPECT_FALSE(fs::exists(out));
-            continue;
-        }
-        ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_TRUE(ReadFileBytes(out) == whole.Bytes());
-        fs::remove(out);
+        ExpectStreamedPamLikeWhole(data / row.path, dir_ / "streamed.pam");
         ++compared;
     }
-    EXPECT_GT(compared, 60);
+    EXPECT_GT(compared, 150);
+}
+
+// Pictures of several bands of rows, with rows stored top row first and bottom row first, raw and packed, of
+// widths whose rows are padded and not: converted as they are read, and read whole, they give the PAM file of
+// the picture they were made from.
+TEST_F(CliTest, LargeStreamedPicturesConvertToThePictureTheyHold)
+{
+    uint32_t seed = 1;
+    auto noise = [&](TPixelFormat format, int width, int height, std::vector<TPaletteEntry> colors = {}) {
+        TBitmap b;
+        b.SetPixelFormat(format);
+        if (!colors.empty()) {
+            TLogPalette log {};
+            log.palVersion = kPaletteVersion;
+            log.palNumEntries = static_cast<uint16_t>(colors.size());
+            std::copy(colors.begin(), colors.end(), log.palPalEntry);
+            b.SetPalette(CreatePalette(log));
+        }
+        b.SetSize(width, height);
+        for (int y = 0; y < height; ++y)
+            for (int i = 0; i < b.RowBytes(); ++i)
+                b.ScanLine(y)[i] = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 23);
+        return b;
+    };
+    auto upsideDown = [](TBitmap b) {
+        for (int y = 0; y < b.Height() / 2; ++y)
+            std::swap_ranges(b.ScanLine(y), b.ScanLine(y) + b.RowBytes(), b.ScanLine(b.Height() - 1 - y));
+        return b;
+    };
+    // The file of the picture made by `write`; a name with "flip" has rows written upside down, which its
+    // header then says.
+    auto save = [&](const std::string& name, const std::function<void(TStream&)>& write) {
+        TMemoryStream bytes;
+        write(bytes);
+        std::vector<uint8_t> file = bytes.TakeBytes();
+        if (name.find("flip") != std::string::npos) {
+            if (name.ends_with(".tga")) {
+                file[17] ^= 0x20;
+            } else {
+                const int32_t height
+                    = -static_cast<int32_t>(file[22] | file[23] << 8 | file[24] << 16 | file[25] << 24);
+                for (int i = 0; i < 4; ++i)
+                    file[22 + i] = static_cast<uint8_t>(static_cast<uint32_t>(height) >> 8 * i);
+            }
+        }
+        const fs::path path = dir_ / name;
+        TFileStream(path.string(), TFileStream::Mode::Create)
+            .WriteBuffer(file.data(), static_cast<int64_t>(file.size()));
+        return path;
+    };
+    auto bitmapFile = [&](const std::string& name, const TBitmap& b) {
+        return save(name, [&](TStream& s) { TBitmap(b).SaveStream(s); });
+    };
+    auto targaFile = [&](const std::string& name, const TBitmap& b, bool compressed) {
+        TTargaGraphic targa;
+        targa.Assign(b);
+        return save(name, [&](TStream& s) { targa.SaveTarga(s, compressed); });
+    };
+    auto netpbmFile = [&](const std::string& name, const std::string& magic, const TBitmap& b) {
+        return save(name, [&](TStream& s) {
+            const std::string header = magic + "\n" + std::to_string(b.Width()) + " " + std::to_string(b.Height())
+                + (magic == "P4" ? "\n" : "\n255\n");
+            s.WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
+            std::vector<uint8_t> row(static_cast<size_t>(b.RowBytes()));
+            for (int y = 0; y < b.Height(); ++y) {
+                std::copy_n(b.ScanLine(y), row.size(), row.begin());
+                if (magic == "P6")
+                    for (size_t i = 0; i < row.size(); i += 3)
+                        std::swap(row[i], row[i + 2]);
+                s.WriteBuffer(row.data(), static_cast<int64_t>(row.size()));
+            }
+        });
+    };
+    auto sgiFile = [&](const std::string& name, const TBitmap& b) {
+        return save(name, [&](TStream& s) {
+            uint8_t header[512] = { 0x01, 0xDA, 0, 1, 0, 3 };
+            const int channels = b.PixelFormat() == pf32bit ? 4 : 3;
+            const uint16_t sizes[3] = { static_cast<uint16_t>(b.Width()), static_cast<uint16_t>(b.Height()),
+                static_cast<uint16_t>(channels) };
+            for (int i = 0; i < 3; ++i)
+                header[6 + 2 * i] = static_cast<uint8_t>(sizes[i] >> 8),
+                               header[7 + 2 * i] = static_cast<uint8_t>(sizes[i]);
+            s.WriteBuffer(header, sizeof header);
+            std::vector<uint8_t> plane;
+            for (int k = 0; k < channels; ++k) {
+                plane.clear();
+                for (int y = b.Height() - 1; y >= 0; --y)
+                    for (int x = 0; x < b.Width(); ++x)
+                        plane.push_back(b.ScanLine(y)[channels * x + (k < 3 ? 2 - k : 3)]);
+                s.WriteBuffer(plane.data(), static_cast<int64_t>(plane.size()));
+            }
+        });
+    };
+
+    std::vector<TPaletteEntry> greys;
+    for (int i = 0; i < 256; ++i)
+        greys.push_back({ static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0 });
+    const TBitmap rgb = noise(pf24bit, 701, 1100);
+    const TBitmap rgb640 = noise(pf24bit, 640, 1100);
+    const TBitmap rgba = noise(pf32bit, 640, 900);
+    const TBitmap grey = noise(pf8bit, 1201, 1000, greys);
+    const TBitmap bits = noise(pf1bit, 5000, 2000, { { 255, 255, 255, 0 }, { 0, 0, 0, 0 } });
+    const std::vector<std::pair<fs::path, const TBitmap*>> files = {
+        { bitmapFile("rgb.bmp", rgb), &rgb },
+        { bitmapFile("rgb-flip.bmp", upsideDown(rgb)), &rgb },
+        { bitmapFile("rgba.bmp", rgba), &rgba },
+        { bitmapFile("grey-flip.bmp", upsideDown(grey)), &grey },
+        { targaFile("rgb.tga", rgb, false), &rgb },
+        { targaFile("rgb-flip.tga", upsideDown(rgb), false), &rgb },
+        { targaFile("rgba-packed.tga", rgba, true), &rgba },
+        { targaFile("rgba-packed-flip.tga", upsideDown(rgba), true), &rgba },
+        { targaFile("grey-packed-flip.tga", upsideDown(grey), true), &grey },
+        { netpbmFile("rgb.ppm", "P6", rgb), &rgb },
+        { netpbmFile("rgb-640.ppm", "P6", rgb640), &rgb640 },
+        { netpbmFile("grey.pgm", "P5", grey), &grey },
+        { netpbmFile("bits.pbm", "P4", bits), &bits },
+        { sgiFile("rgb.sgi", rgb), &rgb },
+        { sgiFile("rgba.sgi", rgba), &rgba },
+    };
+    const fs::path out = dir_ / "streamed.pam";
+    for (const auto& [file, picture] : files) {
+        SCOPED_TRACE(file.filename().string());
+        TMemoryStream expected;
+        WritePam(expected, *picture);
+        ASSERT_EQ(RunTool({ "convert", file.string(), out.string() }).status, 0);
+        EXPECT_TRUE(ReadFileBytes(out) == expected.Bytes());
+        TPicture whole;
+        whole.LoadFromFile(file.string());
+        TMemoryStream wholePam;
+        WritePam(wholePam, *whole.Graphic()->DisplayBitmap());
+        EXPECT_TRUE(wholePam.Bytes() == expected.Bytes());
+    }
 }
 
 }  // namespace

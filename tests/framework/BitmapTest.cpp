@@ -214,6 +214,22 @@ TEST(BitmapTest, RowsPassedOnToASinkComeInOrderOnce)
         EXPECT_EQ(rgbSink.starts.at(0).rgbRows, format == pf24bit);
     }
     EXPECT_FALSE(TBitmap().UseRgbRows());
+    // A reader that cannot go top row first has all rows kept and passed on at the end, in order.
+    RecordingSink keptSink;
+    TBitmap kept;
+    kept.SetRowSink(&keptSink);
+    kept.KeepAllRows();
+    kept.SetPixelFormat(pf24bit);
+    kept.SetSize(1000, 800);
+    for (int y = 799; y >= 0; --y)
+        kept.ScanLine(y)[0] = static_cast<uint8_t>(y);
+    EXPECT_TRUE(keptSink.order.empty());
+    kept.FinishRows();
+    ASSERT_EQ(keptSink.order.size(), 800u);
+    for (int y = 0; y < 800; ++y) {
+        ASSERT_EQ(keptSink.order[y], y);
+        EXPECT_EQ(keptSink.firstBytes[y], static_cast<uint8_t>(y));
+    }
     // A plain bitmap's rows make one block unless they are padded.
     TBitmap blocks;
     blocks.SetPixelFormat(pf24bit);

@@ -29,18 +29,15 @@ void TPamWriter::Start(
     height_ = height;
     format_ = format;
     colors_ = colors;
-    if (format == pf32bit) {
-        kept_ = std::make_unique<TBitmap>();
-        kept_->SetPixelFormat(pf32bit);
-        kept_->SetSize(width, height);
-        return;
-    }
-    WriteHeader(false);
+    // The header of a 32-bit picture waits for its rows.
+    if (format != pf32bit)
+        WriteHeader(false);
 }
 
 void TPamWriter::WriteHeader(bool alpha)
 {
     alpha_ = alpha;
+    headerWritten_ = true;
     const std::string header = "P7\nWIDTH " + std::to_string(width_) + "\nHEIGHT " + std::to_string(height_)
         + "\nDEPTH " + (alpha ? "4" : "3") + "\nMAXVAL 255\nTUPLTYPE " + (alpha ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n";
     stream_->WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
@@ -55,6 +52,22 @@ void TPamWriter::PutRows(int first, int count, const uint8_t* rows, size_t strid
         Flush();
         stream_->WriteBuffer(rows, static_cast<int64_t>(rowBytes * static_cast<size_t>(count)));
         return;
+    }
+    if (format_ == pf32bit && !headerWritten_ && !kept_) {
+        if (first == 0 && count == height_) {
+            // The whole picture at once (from a reader that keeps it whole): written from where it is.
+            bool alpha = false;
+            for (int i = 0; i < count && !alpha; ++i) {
+                const uint8_t* row = rows + stride * static_cast<size_t>(i);
+                for (int x = 0; x < width_ && !alpha; ++x)
+                    alpha = row[4 * x + 3] != 0;
+            }
+            WriteHeader(alpha);
+        } else {
+            kept_ = std::make_unique<TBitmap>();
+            kept_->SetPixelFormat(pf32bit);
+            kept_->SetSize(width_, height_);
+        }
     }
     for (int i = 0; i < count; ++i) {
         const uint8_t* row = rows + stride * static_cast<size_t>(i);

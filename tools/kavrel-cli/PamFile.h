@@ -15,7 +15,8 @@ class TStream;
 void WritePam(TStream& stream, const TBitmap& bitmap);
 
 // The same file from rows as a reader makes them (TGraphic::StreamRowsTo), written as they come. A
-// 32-bit picture is kept until its last row: whether its fourth byte carries alpha decides the header.
+// 32-bit picture is kept until its last row, since whether its fourth byte carries alpha decides the
+// header, unless all its rows come at once.
 class TPamWriter : public TRowSink {
 public:
     // The file goes to the stream given here or later by WriteTo, before the first row comes.
@@ -48,6 +49,7 @@ private:
     TPixelFormat format_ = pf24bit;
     std::vector<TPaletteEntry> colors_;
     bool alpha_ = false;
+    bool headerWritten_ = false;
     bool rgbRows_ = false; // 24-bit rows come in the file's own order
     // Converted rows gather here and go out about a megabyte at a time.
     std::vector<uint8_t> chunk_;
