@@ -10,6 +10,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWindow>
 
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
@@ -692,8 +693,13 @@ void X11CapturePlatform::MinimizeApplication()
     if (windows.empty())
         return;
     SyncQtConnection();
-    // The window manager iconifies asynchronously: the windows have to be gone before the screen is
-    // read, however short the delay.
+    WaitUntilOffScreen(windows);
+}
+
+void X11CapturePlatform::WaitUntilOffScreen(const std::vector<unsigned long>& windows)
+{
+    // The window manager unmaps its frames asynchronously: the windows have to be gone before the screen
+    // is read, however short the delay.
     const auto deadline = std::chrono::steady_clock::now() + kMinimizeTimeout;
     while (std::chrono::steady_clock::now() < deadline) {
         bool shown = false;
@@ -703,6 +709,18 @@ void X11CapturePlatform::MinimizeApplication()
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+void X11CapturePlatform::WaitForWindowChanges()
+{
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return;
+    std::vector<unsigned long> hidden;
+    for (QWindow* window : QGuiApplication::topLevelWindows())
+        if (window->handle() && !window->isVisible())
+            hidden.push_back(window->winId());
+    SyncQtConnection();
+    WaitUntilOffScreen(hidden);
 }
 
 void X11CapturePlatform::RestoreApplication()

@@ -40,6 +40,8 @@ public:
     bool OverlaysFullScreen() override;
     std::vector<TMonitor> GetMonitors() override;
     void SpanAllMonitors(HWND window) override;
+    // Waits until the frames of the program's hidden windows have left the screen as well.
+    void WaitForWindowChanges() override;
 
     // Whether a window manager runs on the display.
     bool WindowManagerRunning();
@@ -53,6 +55,8 @@ public:
     bool LastGrabUsedSharedMemory() const;
 
 private:
+    void WaitUntilOffScreen(const std::vector<unsigned long>& windows);
+
     struct Impl;
     std::unique_ptr<Impl> d_;
 };
