@@ -1,3 +1,4 @@
+#include "framework/BackgroundWriter.h"
 #include "framework/ByteReader.h"
 #include "framework/Exception.h"
 #include "framework/Stream.h"
@@ -203,6 +204,72 @@ TEST(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile)
         EXPECT_EQ(e.Message(), "Cannot create file " + (dir / "missing" / "x.bmp").string());
     }
     fs::remove_all(dir);
+}
+
+// What the thread writes arrives whole and in order, however the bytes were given (small writes,
+// room asked for and partly used, writes larger than a block); a stream that fails makes a later
+// call or Finish raise, and a writer dropped midway stops without writing on.
+TEST(BackgroundWriterTest, BytesArriveInOrderAndFailuresComeBack)
+{
+    class LimitedStream : public TMemoryStream {
+    public:
+        explicit LimitedStream(int64_t limit) : limit_(limit) {}
+        int64_t Write(const void* buffer, int64_t count) override
+        {
+            if (Size() + count > limit_)
+                return 0;
+            return TMemoryStream::Write(buffer, count);
+        }
+
+    private:
+        int64_t limit_;
+    };
+    std::mt19937 random(7);
+    for (const size_t total : {size_t{10}, size_t{5} << 20}) {
+        SCOPED_TRACE(total);
+        std::vector<uint8_t> expected;
+        LimitedStream stream(INT64_MAX);
+        {
+            TBackgroundWriter writer(stream);
+            while (expected.size() < total) {
+                const size_t n = std::min<size_t>(total - expected.size(), random() % 3 == 0 ? random() % 3000000 : random() % 5000);
+                std::vector<uint8_t> bytes(n);
+                for (uint8_t& b : bytes)
+                    b = static_cast<uint8_t>(random());
+                if (random() % 2) {
+                    writer.Write(bytes.data(), n);
+                } else {
+                    uint8_t* room = writer.Space(n + 100);
+                    std::copy(bytes.begin(), bytes.end(), room);
+                    writer.Commit(n);
+                }
+                expected.insert(expected.end(), bytes.begin(), bytes.end());
+            }
+            writer.Finish();
+        }
+        EXPECT_TRUE(stream.Bytes() == expected);
+    }
+
+    for (const int64_t limit : {int64_t{0}, int64_t{1} << 20, int64_t{3} << 20}) {
+        LimitedStream stream(limit);
+        TBackgroundWriter writer(stream);
+        const std::vector<uint8_t> block(size_t{1} << 20, 1);
+        EXPECT_THROW(
+            {
+                for (int i = 0; i < 8; ++i)
+                    writer.Write(block.data(), block.size());
+                writer.Finish();
+            },
+            EWriteError);
+        EXPECT_LE(stream.Size(), limit);
+    }
+    LimitedStream stream(INT64_MAX);
+    {
+        TBackgroundWriter dropped(stream);
+        const std::vector<uint8_t> block(size_t{3} << 20, 1);
+        dropped.Write(block.data(), block.size());
+    }
+    EXPECT_LE(stream.Size(), int64_t{3} << 20);
 }
 
 }  // namespace

@@ -101,11 +101,13 @@ bool ConvertStreamingToPam(const std::string& in, const std::string& out)
     if (!source || !source->create)
         return false;
     std::unique_ptr<TGraphic> graphic = source->create();
-    TPamWriter pam;
-    if (!graphic->StreamRowsTo(&pam))
+    TPamWriter probe;
+    if (!graphic->StreamRowsTo(&probe))
         return false;
     WriteOutput(out, [&](TStream& stream) {
-        pam.WriteTo(stream);
+        // The writer's thread is done with the stream when the writer goes, before the stream does.
+        TPamWriter pam(&stream);
+        graphic->StreamRowsTo(&pam);
         graphic->LoadFile(in);
         if (!pam.Started() || pam.Width() == 0 || pam.Height() == 0)
             throw Exception("The picture in " + in + " is empty");

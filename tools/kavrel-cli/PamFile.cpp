@@ -1,5 +1,6 @@
 #include "tools/kavrel-cli/PamFile.h"
 
+#include "framework/BackgroundWriter.h"
 #include "framework/Bitmap.h"
 #include "framework/PixelConversion.h"
 #include "framework/Stream.h"
@@ -8,17 +9,18 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-constexpr size_t kChunkBytes = size_t { 1 } << 20;
-
-} // namespace
-
 TPamWriter::TPamWriter(TStream* stream)
     : stream_(stream)
 { }
 
 TPamWriter::~TPamWriter() = default;
+
+TBackgroundWriter& TPamWriter::Output()
+{
+    if (!output_)
+        output_ = std::make_unique<TBackgroundWriter>(*stream_);
+    return *output_;
+}
 
 void TPamWriter::Start(
     int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors, bool rgbRows)
@@ -40,17 +42,15 @@ void TPamWriter::WriteHeader(bool alpha)
     headerWritten_ = true;
     const std::string header = "P7\nWIDTH " + std::to_string(width_) + "\nHEIGHT " + std::to_string(height_)
         + "\nDEPTH " + (alpha ? "4" : "3") + "\nMAXVAL 255\nTUPLTYPE " + (alpha ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n";
-    stream_->WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
-    used_ = 0;
+    Output().Write(header.data(), header.size());
 }
 
 void TPamWriter::PutRows(int first, int count, const uint8_t* rows, size_t stride)
 {
     const size_t rowBytes = static_cast<size_t>(width_) * 3;
     if (rgbRows_ && stride == rowBytes) {
-        // Rows as the file wants them, one after the other: written where they are.
-        Flush();
-        stream_->WriteBuffer(rows, static_cast<int64_t>(rowBytes * static_cast<size_t>(count)));
+        // Rows as the file wants them, one after the other.
+        Output().Write(rows, rowBytes * static_cast<size_t>(count));
         return;
     }
     if (format_ == pf32bit && !headerWritten_ && !kept_) {
@@ -81,21 +81,12 @@ void TPamWriter::PutRows(int first, int count, const uint8_t* rows, size_t strid
 void TPamWriter::PutRow(const uint8_t* row)
 {
     const size_t bytes = static_cast<size_t>(width_) * (alpha_ ? 4 : 3);
-    if (chunk_.empty())
-        chunk_.resize(std::max(kChunkBytes, bytes)); // rows written where they are never need it
-    if (chunk_.size() - used_ < bytes)
-        Flush();
+    uint8_t* dest = Output().Space(bytes);
     if (rgbRows_)
-        std::memcpy(chunk_.data() + used_, row, bytes);
+        std::memcpy(dest, row, bytes);
     else
-        PixelsToRgb(row, width_, format_, colors_, alpha_, chunk_.data() + used_);
-    used_ += bytes;
-}
-
-void TPamWriter::Flush()
-{
-    stream_->WriteBuffer(chunk_.data(), static_cast<int64_t>(used_));
-    used_ = 0;
+        PixelsToRgb(row, width_, format_, colors_, alpha_, dest);
+    Output().Commit(bytes);
 }
 
 void TPamWriter::Finish()
@@ -105,7 +96,7 @@ void TPamWriter::Finish()
         WritePam(*stream_, *picture);
         return;
     }
-    Flush();
+    Output().Finish();
 }
 
 void WritePam(TStream& stream, const TBitmap& bitmap)
@@ -118,5 +109,5 @@ void WritePam(TStream& stream, const TBitmap& bitmap)
     writer.WriteHeader(CarriesAlpha(bitmap));
     for (int y = 0; y < bitmap.Height(); ++y)
         writer.PutRow(bitmap.ScanLine(y));
-    writer.Flush();
+    writer.Output().Finish();
 }

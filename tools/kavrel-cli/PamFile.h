@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+class TBackgroundWriter;
 class TBitmap;
 class TStream;
 
@@ -14,15 +15,15 @@ class TStream;
 // byte carries alpha (a fourth byte that is 0 everywhere is taken as unused). Palettes are expanded.
 void WritePam(TStream& stream, const TBitmap& bitmap);
 
-// The same file from rows as a reader makes them (TGraphic::StreamRowsTo), written as they come. A
-// 32-bit picture is kept until its last row, since whether its fourth byte carries alpha decides the
-// header, unless all its rows come at once.
+// The same file from rows as a reader makes them (TGraphic::StreamRowsTo), written as they come, on a
+// thread of its own (TBackgroundWriter): the stream must outlive the writer. A 32-bit picture is kept
+// until its last row, since whether its fourth byte carries alpha decides the header, unless all its
+// rows come at once.
 class TPamWriter : public TRowSink {
 public:
-    // The file goes to the stream given here or later by WriteTo, before the first row comes.
+    // Without a stream the writer can only be offered to a graphic, to learn whether it takes one.
     explicit TPamWriter(TStream* stream = nullptr);
     ~TPamWriter() override;
-    void WriteTo(TStream& stream) { stream_ = &stream; }
 
     bool TakesRgbRows() const override { return true; }
     void Start(
@@ -38,9 +39,9 @@ public:
 private:
     friend void WritePam(TStream& stream, const TBitmap& bitmap);
 
+    TBackgroundWriter& Output();
     void WriteHeader(bool alpha);
     void PutRow(const uint8_t* row);
-    void Flush();
 
     TStream* stream_;
     bool started_ = false;
@@ -51,8 +52,6 @@ private:
     bool alpha_ = false;
     bool headerWritten_ = false;
     bool rgbRows_ = false; // 24-bit rows come in the file's own order
-    // Converted rows gather here and go out about a megabyte at a time.
-    std::vector<uint8_t> chunk_;
-    size_t used_ = 0;
+    std::unique_ptr<TBackgroundWriter> output_;
     std::unique_ptr<TBitmap> kept_; // a 32-bit picture until its last row
 };

@@ -1,0 +1,130 @@
+#include "framework/BackgroundWriter.h"
+
+#include "framework/Stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kBlockBytes = size_t { 1 } << 20;
+// One block being filled, one being written, one waiting: enough to keep both sides busy.
+constexpr int kMaxBlocks = 3;
+
+} // namespace
+
+TBackgroundWriter::TBackgroundWriter(TStream& stream)
+    : stream_(stream)
+{ }
+
+TBackgroundWriter::~TBackgroundWriter()
+{
+    if (!thread_.joinable())
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+        pending_.clear();
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+uint8_t* TBackgroundWriter::Space(size_t bytes)
+{
+    if (current_.size() - used_ < bytes) {
+        if (used_ > 0)
+            HandOver();
+        if (current_.size() < bytes)
+            current_.resize(std::max(bytes, kBlockBytes));
+    }
+    return current_.data() + used_;
+}
+
+void TBackgroundWriter::Write(const void* data, size_t bytes)
+{
+    const auto* from = static_cast<const uint8_t*>(data);
+    while (bytes > 0) {
+        // Large writes go through in whole blocks, not in one block of their size.
+        const size_t part = std::min(bytes, kBlockBytes);
+        std::memcpy(Space(part), from, part);
+        Commit(part);
+        from += part;
+        bytes -= part;
+    }
+}
+
+void TBackgroundWriter::HandOver()
+{
+    std::unique_lock lock(mutex_);
+    if (!thread_.joinable())
+        thread_ = std::thread([this] { Run(); });
+    pending_.emplace_back(std::move(current_), used_);
+    used_ = 0;
+    changed_.notify_all();
+    // The next block: a spare one, a new one while there are few, or the next one written.
+    changed_.wait(lock, [this] { return failure_ || !spare_.empty() || blocks_ < kMaxBlocks; });
+    if (failure_)
+        RaiseFailure();
+    if (!spare_.empty()) {
+        current_ = std::move(spare_.back());
+        spare_.pop_back();
+    } else {
+        current_ = {};
+        ++blocks_;
+    }
+}
+
+void TBackgroundWriter::Run()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+        if (pending_.empty())
+            return;
+        auto [block, length] = std::move(pending_.front());
+        pending_.pop_front();
+        lock.unlock();
+        std::exception_ptr failure;
+        try {
+            stream_.WriteBuffer(block.data(), static_cast<int64_t>(length));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        lock.lock();
+        spare_.push_back(std::move(block));
+        if (failure) {
+            failure_ = failure;
+            pending_.clear();
+        }
+        changed_.notify_all();
+    }
+}
+
+void TBackgroundWriter::RaiseFailure()
+{
+    std::exception_ptr failure = failure_;
+    std::rethrow_exception(failure);
+}
+
+void TBackgroundWriter::Finish()
+{
+    if (thread_.joinable()) {
+        {
+            std::unique_lock lock(mutex_);
+            if (used_ > 0 && !failure_)
+                pending_.emplace_back(std::move(current_), used_);
+            used_ = 0;
+            stop_ = true;
+            changed_.notify_all();
+        }
+        thread_.join();
+        if (failure_)
+            RaiseFailure();
+        return;
+    }
+    // Everything fitted one block.
+    if (used_ > 0)
+        stream_.WriteBuffer(current_.data(), static_cast<int64_t>(used_));
+    used_ = 0;
+}
