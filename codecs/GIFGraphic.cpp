@@ -3,6 +3,7 @@
 #include "codecs/GraphicCompression.h"
 #include "framework/Exception.h"
 #include "framework/Palette.h"
+#include "framework/PixelMemory.h"
 #include "framework/Stream.h"
 
 #include <algorithm>
@@ -58,6 +59,8 @@ void SkipSubBlocks(TStream& stream)
 std::vector<uint8_t> ReadSubBlocks(TStream& stream)
 {
     std::vector<uint8_t> data;
+    // Room for all the data the stream can still hold, so that it is not copied as it grows.
+    data.reserve(static_cast<size_t>(std::min<int64_t>(stream.Remaining(), INT32_MAX)));
     uint8_t size = 0;
     while (stream.Read(&size, 1) == 1 && size != 0) {
         const size_t at = data.size();
@@ -108,12 +111,16 @@ void TGIFGraphic::LoadStream(TStream& stream)
     stream.ReadBuffer(descriptor, sizeof descriptor);
     const int width = WordLE(descriptor + 4) != 0 ? WordLE(descriptor + 4) : WordLE(screen);
     const int height = WordLE(descriptor + 6) != 0 ? WordLE(descriptor + 6) : WordLE(screen + 2);
-    SetSize(width, height);
     const uint8_t flags = descriptor[8];
     if (flags & kColourTableFlag) {
         ReadColourTable(stream, flags & 7, log);
         SetPalette(CreatePalette(log));
     }
+    const bool interlaced = (flags & kInterlacedFlag) != 0;
+    // Interlaced rows come in four passes: a bitmap that passes rows on holds them.
+    if (interlaced)
+        KeepAllRows();
+    SetSize(width, height);
 
     const uint8_t codeSize = stream.ReadByte();
     if (codeSize > kMaxCodeSize)
@@ -124,20 +131,31 @@ void TGIFGraphic::LoadStream(TStream& stream)
     const uint64_t pixels = std::min<uint64_t>(uint64_t(width) * height, data.size() * kMaxExpansion);
     const uint64_t rows = width > 0 ? std::min<uint64_t>(height, (pixels + width - 1) / width) : 0;
     const uint64_t bufferBytes = std::min<uint64_t>(rows * width, INT32_MAX);
-    if (bufferBytes == 0)
+    if (bufferBytes == 0) {
+        FinishRows();
         return;
-    std::vector<uint8_t> buffer(bufferBytes);
+    }
+    // Rows in order that lie one after the other are decoded where they belong (their fresh memory is
+    // zero, as the decoder wants it); others by way of a buffer.
+    uint8_t* const inPlace = interlaced ? nullptr : ScanLines(0, static_cast<int>(rows));
+    TPixelMemory buffer = inPlace ? TPixelMemory() : AllocatePixelMemory(bufferBytes);
+    if (!inPlace && !buffer)
+        throw EOutOfResources("Out of memory");
     TGIFLZW decoder;
     decoder.InitialCodeSize = codeSize;
     const uint8_t* source = data.data();
-    decoder.Decode(source, data.data() + data.size(), buffer.data(), static_cast<int32_t>(data.size()),
-        static_cast<int32_t>(bufferBytes));
+    decoder.Decode(source, data.data() + data.size(), inPlace ? inPlace : buffer.get(),
+        static_cast<int32_t>(data.size()), static_cast<int32_t>(bufferBytes));
+    if (inPlace) {
+        FinishRows();
+        return;
+    }
 
     const auto place = [&](uint64_t k, int y) {
         if ((k + 1) * width <= bufferBytes)
-            std::memcpy(ScanLine(y), buffer.data() + k * width, static_cast<size_t>(width));
+            std::memcpy(ScanLine(y), buffer.get() + k * width, static_cast<size_t>(width));
     };
-    if (flags & kInterlacedFlag) {
+    if (interlaced) {
         // Every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
         static const int kStart[4] = { 0, 4, 2, 1 };
         static const int kStep[4] = { 8, 8, 4, 2 };
@@ -149,4 +167,5 @@ void TGIFGraphic::LoadStream(TStream& stream)
         for (int y = 0; y < height; ++y)
             place(static_cast<uint64_t>(y), y);
     }
+    FinishRows();
 }

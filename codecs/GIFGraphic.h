@@ -8,4 +8,10 @@ class TGIFGraphic : public TBitmap {
     KAVREL_DECLARE_GRAPHIC_CLASS(TGIFGraphic)
 public:
     void LoadStream(TStream& stream) override;
+    // The rows are written once each, top row first (kept whole when interlaced).
+    bool StreamRowsTo(TRowSink* sink) override
+    {
+        SetRowSink(sink);
+        return true;
+    }
 };

@@ -129,12 +129,18 @@ void PixelsToRgb(const uint8_t* row, int width, TPixelFormat format, const std::
     if (format == pf24bit && !alpha)
         return SwapRedAndBlue(row, dest, pixels);
     if (format == pf8bit && !alpha) {
-        // The colour of each index, looked up once; indices beyond the table are black.
-        uint8_t colors[256][3] = {};
-        for (size_t i = 0; i < table.size() && i < 256; ++i)
-            colors[i][0] = table[i].peRed, colors[i][1] = table[i].peGreen, colors[i][2] = table[i].peBlue;
-        for (size_t x = 0; x < pixels; ++x)
-            std::memcpy(dest + 3 * x, colors[row[x]], 3);
+        // The colour of each index, looked up once; indices beyond the table are black. Each pixel is
+        // stored as four bytes, the fourth overwritten by the next pixel; the last one as three.
+        uint32_t colors[256] = {};
+        for (size_t i = 0; i < table.size() && i < 256; ++i) {
+            const uint8_t rgb[4] = { table[i].peRed, table[i].peGreen, table[i].peBlue, 0 };
+            std::memcpy(&colors[i], rgb, 4);
+        }
+        if (pixels == 0)
+            return;
+        for (size_t x = 0; x + 1 < pixels; ++x)
+            std::memcpy(dest + 3 * x, &colors[row[x]], 4);
+        std::memcpy(dest + 3 * (pixels - 1), &colors[row[pixels - 1]], 3);
         return;
     }
     // Any other layout by way of B,G,R,A, a piece of the row at a time (a multiple of 8 pixels, so
