@@ -273,9 +273,12 @@ TEST(RowRoutinesTest, ProcessorVersionsAndOnePassDifferencingAgree)
         UndoDifferencing3(reference.data(), width - 1);
         RgbToBgr(reference.data(), reference.data(), 8, count);
 
-        std::vector<uint8_t> swapped[2], summed[2], inPlace[2];
+        std::vector<uint8_t> swapped[2], summed[2], inPlace[2], interleaved[2];
         for (bool portable : { false, true }) {
             ForcePortableCode(portable);
+            // The three thirds of the bytes taken as planes of red, green and blue.
+            interleaved[portable].assign(bytes + kGuard, 0x5A);
+            RgbPlanesToBgr(rgb.data(), rgb.data() + width, rgb.data() + 2 * width, interleaved[portable].data(), 8, count);
             swapped[portable].assign(bytes + kGuard, 0x5A);
             RgbToBgr(rgb.data(), swapped[portable].data(), 8, count);
             summed[portable].assign(bytes + kGuard, 0x5A);
@@ -287,6 +290,9 @@ TEST(RowRoutinesTest, ProcessorVersionsAndOnePassDifferencingAgree)
         EXPECT_EQ(swapped[0], swapped[1]) << width;
         EXPECT_EQ(summed[0], summed[1]) << width;
         EXPECT_EQ(inPlace[0], inPlace[1]) << width;
+        EXPECT_EQ(interleaved[0], interleaved[1]) << width;
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ(interleaved[0][3 * x], rgb[2 * width + x]) << width;
         EXPECT_EQ(
             std::vector<uint8_t>(swapped[0].begin() + bytes, swapped[0].end()), std::vector<uint8_t>(kGuard, 0x5A));
         EXPECT_EQ(std::vector<uint8_t>(summed[0].begin(), summed[0].begin() + bytes), reference) << width;
