@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 namespace {
 
@@ -57,8 +58,19 @@ void TBackgroundWriter::Write(const void* data, size_t bytes)
 void TBackgroundWriter::HandOver()
 {
     std::unique_lock lock(mutex_);
-    if (!thread_.joinable())
-        thread_ = std::thread([this] { Run(); });
+    if (!thread_.joinable() && !onThisThread_) {
+        try {
+            thread_ = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+            onThisThread_ = true; // no thread to be had: written here, as they come
+        }
+    }
+    if (onThisThread_) {
+        lock.unlock();
+        stream_.WriteBuffer(current_.data(), static_cast<int64_t>(used_));
+        used_ = 0;
+        return;
+    }
     pending_.emplace_back(std::move(current_), used_);
     used_ = 0;
     changed_.notify_all();
@@ -84,19 +96,19 @@ void TBackgroundWriter::Run()
             return;
         auto [block, length] = std::move(pending_.front());
         pending_.pop_front();
-        lock.unlock();
-        std::exception_ptr failure;
-        try {
-            stream_.WriteBuffer(block.data(), static_cast<int64_t>(length));
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        lock.lock();
-        spare_.push_back(std::move(block));
-        if (failure) {
+        // After a failure nothing more is written: the file has a gap already.
+        if (!failure_) {
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                stream_.WriteBuffer(block.data(), static_cast<int64_t>(length));
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
             failure_ = failure;
-            pending_.clear();
         }
+        spare_.push_back(std::move(block));
         changed_.notify_all();
     }
 }

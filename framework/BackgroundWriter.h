@@ -48,6 +48,7 @@ private:
     std::vector<std::vector<uint8_t>> spare_;
     int blocks_ = 1; // made so far, the one being filled included
     bool stop_ = false;
+    bool onThisThread_ = false; // no thread could be started
     std::exception_ptr failure_;
     std::thread thread_;
 };
