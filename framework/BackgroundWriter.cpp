@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sched.h>
 #include <system_error>
 
 namespace {
@@ -14,8 +15,20 @@ constexpr int kMaxBlocks = 3;
 
 } // namespace
 
-TBackgroundWriter::TBackgroundWriter(TStream& stream)
+namespace {
+
+bool SecondProcessor()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    return ::sched_getaffinity(0, sizeof set, &set) != 0 || CPU_COUNT(&set) > 1;
+}
+
+} // namespace
+
+TBackgroundWriter::TBackgroundWriter(TStream& stream, bool ownThread)
     : stream_(stream)
+    , onThisThread_(!ownThread || !SecondProcessor())
 { }
 
 TBackgroundWriter::~TBackgroundWriter()
@@ -44,6 +57,13 @@ uint8_t* TBackgroundWriter::Space(size_t bytes)
 
 void TBackgroundWriter::Write(const void* data, size_t bytes)
 {
+    if (onThisThread_ && bytes >= kBlockBytes / 2) {
+        // Written here anyway: from where they are, after what came before.
+        if (used_ > 0)
+            HandOver();
+        stream_.WriteBuffer(data, static_cast<int64_t>(bytes));
+        return;
+    }
     const auto* from = static_cast<const uint8_t*>(data);
     while (bytes > 0) {
         // Large writes go through in whole blocks, not in one block of their size.

@@ -21,7 +21,9 @@ class TStream;
 // the next call here, and by Finish at the latest; the destructor drops what was not written.
 class TBackgroundWriter {
 public:
-    explicit TBackgroundWriter(TStream& stream);
+    // Without a second processor for this process (or with `ownThread` false) every block is written
+    // on the caller's thread as it fills: a thread would only add its cost.
+    explicit TBackgroundWriter(TStream& stream, bool ownThread = true);
     ~TBackgroundWriter();
     TBackgroundWriter(const TBackgroundWriter&) = delete;
     TBackgroundWriter& operator=(const TBackgroundWriter&) = delete;
@@ -48,7 +50,7 @@ private:
     std::vector<std::vector<uint8_t>> spare_;
     int blocks_ = 1; // made so far, the one being filled included
     bool stop_ = false;
-    bool onThisThread_ = false; // no thread could be started
+    bool onThisThread_ = false; // no thread, or none could be started
     std::exception_ptr failure_;
     std::thread thread_;
 };

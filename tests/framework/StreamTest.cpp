@@ -225,12 +225,13 @@ TEST(BackgroundWriterTest, BytesArriveInOrderAndFailuresComeBack)
         int64_t limit_;
     };
     std::mt19937 random(7);
-    for (const size_t total : {size_t{10}, size_t{5} << 20}) {
+    for (const size_t total : {size_t{10}, size_t{5} << 20, size_t{3} << 20}) {
         SCOPED_TRACE(total);
         std::vector<uint8_t> expected;
         LimitedStream stream(INT64_MAX);
         {
-            TBackgroundWriter writer(stream);
+            // The last one on the caller's thread.
+            TBackgroundWriter writer(stream, total != size_t{3} << 20);
             while (expected.size() < total) {
                 const size_t n = std::min<size_t>(total - expected.size(), random() % 3 == 0 ? random() % 3000000 : random() % 5000);
                 std::vector<uint8_t> bytes(n);
@@ -250,9 +251,9 @@ TEST(BackgroundWriterTest, BytesArriveInOrderAndFailuresComeBack)
         EXPECT_TRUE(stream.Bytes() == expected);
     }
 
-    for (const int64_t limit : {int64_t{0}, int64_t{1} << 20, int64_t{3} << 20}) {
+    for (const int64_t limit : {int64_t{0}, int64_t{1} << 20, int64_t{3} << 20, int64_t{2} << 20}) {
         LimitedStream stream(limit);
-        TBackgroundWriter writer(stream);
+        TBackgroundWriter writer(stream, limit != int64_t{2} << 20);
         const std::vector<uint8_t> block(size_t{1} << 20, 1);
         EXPECT_THROW(
             {
