@@ -167,6 +167,8 @@ void TBitmap::Reallocate(int width, int height)
             throw EOutOfResources(
                 "Out of memory for a " + std::to_string(width) + "x" + std::to_string(height) + " bitmap");
         band_.sink->Start(width, height, pixelFormat_, colorTable_, band_.rgb);
+        if (!band_.whole)
+            BorrowBand();
         return;
     }
     const size_t newRowBytes = RowBytesFor(width, pixelFormat_);
@@ -293,7 +295,7 @@ uint8_t* TBitmap::ScanLine(int y)
         band_.asked = std::max(band_.asked, y + 1);
         y -= band_.first;
     }
-    return pixels_.get() + Stride() * static_cast<size_t>(y);
+    return BandMemory() + Stride() * static_cast<size_t>(y);
 }
 
 uint8_t* TBitmap::ScanLines(int y, int count)
@@ -308,7 +310,7 @@ uint8_t* TBitmap::ScanLines(int y, int count)
         band_.asked = y + count;
         y -= band_.first;
     }
-    return pixels_.get() + Stride() * static_cast<size_t>(y);
+    return BandMemory() + Stride() * static_cast<size_t>(y);
 }
 
 const uint8_t* TBitmap::ScanLine(int y) const
@@ -344,15 +346,38 @@ void TBitmap::MoveBandTo(int row)
     const size_t stride = Stride();
     const int bandEnd = std::min(band_.first + band_.rows, height_);
     if (std::min(bandEnd, row) > band_.first)
-        band_.sink->PutRows(band_.first, std::min(bandEnd, row) - band_.first, pixels_.get(), stride);
-    if (pixels_)
-        std::memset(pixels_.get(), 0, stride * static_cast<size_t>(band_.rows));
+        band_.sink->PutRows(band_.first, std::min(bandEnd, row) - band_.first, BandMemory(), stride);
+    // Past the last row, with none skipped, nothing more comes into the band.
+    if (bandEnd >= row && row >= height_) {
+        band_.lent = nullptr;
+        band_.first = row;
+        return;
+    }
+    // Fresh rows are zero: memory lent anew, or the bitmap's own cleared.
+    if (!band_.lent || !BorrowBand()) {
+        band_.lent = nullptr;
+        if (pixels_)
+            std::memset(pixels_.get(), 0, stride * static_cast<size_t>(band_.rows));
+    }
     for (int first = bandEnd; first < row;) {
         const int count = std::min(band_.rows, row - first);
-        band_.sink->PutRows(first, count, pixels_.get(), stride);
+        band_.sink->PutRows(first, count, BandMemory(), stride);
+        if (band_.lent && !BorrowBand()) {
+            band_.lent = nullptr;
+            std::memset(pixels_.get(), 0, stride * static_cast<size_t>(band_.rows));
+        }
         first += count;
     }
     band_.first = row;
+}
+
+bool TBitmap::BorrowBand()
+{
+    const size_t bytes = Stride() * static_cast<size_t>(band_.rows);
+    band_.lent = band_.sink->LendBand(bytes);
+    if (band_.lent)
+        std::memset(band_.lent, 0, bytes);
+    return band_.lent != nullptr;
 }
 
 void TBitmap::FinishRows()

@@ -118,6 +118,9 @@ private:
     // Passes on the band's rows before `row` and the zero rows after the band up to `row`, where the
     // band then starts; rows of the band from `row` on have not been asked for.
     void MoveBandTo(int row);
+    // The band in memory the sink lends; false, with nothing lent, when it lends none.
+    bool BorrowBand();
+    uint8_t* BandMemory() const { return band_.lent ? band_.lent : pixels_.get(); }
     size_t Stride() const { return (RowBytes() + size_t{3}) & ~size_t{3}; }
 
     int width_ = 0;
@@ -126,8 +129,8 @@ private:
     PixelBuffer pixels_;
     HPALETTE palette_;
     std::vector<TPaletteEntry> colorTable_;
-    // While rows are passed on: where to, and the rows that pixels_ holds (`rows` from `first`; no
-    // rows before the sink was started).
+    // While rows are passed on: where to, and the rows that the band holds (`rows` from `first`; no
+    // rows before the sink was started), in pixels_ or in memory the sink lent.
     struct RowBand {
         TRowSink* sink = nullptr;
         int first = 0;
@@ -135,6 +138,7 @@ private:
         int asked = 0; // the rows before it have been asked for
         bool rgb = false;
         bool whole = false; // KeepAllRows
+        uint8_t* lent = nullptr; // the sink's memory that holds the band (TRowSink::LendBand)
     } band_;
 };
 

@@ -25,6 +25,10 @@ public:
     // Rows first .. first + count - 1 in the layout of the format, `stride` bytes apart; rows the reader
     // left alone are zero, as in a bitmap.
     virtual void PutRows(int first, int count, const uint8_t* rows, size_t stride) = 0;
+    // Memory of `bytes` bytes in which the bitmap may make the next band of rows, from a sink that can
+    // keep rows where they were made: PutRows then passes rows in this memory, which the sink takes as
+    // they are, and the band moves on to memory lent anew. Null (the default): the bitmap's own memory.
+    virtual uint8_t* LendBand(size_t bytes) { return nullptr; }
     // After the last row.
     virtual void Finish() = 0;
 };

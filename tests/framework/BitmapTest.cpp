@@ -7,6 +7,7 @@
 
 #include <array>
 #include <gtest/gtest.h>
+#include <list>
 #include <random>
 #include <string>
 
@@ -141,8 +142,19 @@ public:
     {
         starts.push_back({ width, height, format, colors.size(), rgbRows });
     }
+    // Lent bands start as garbage, which the bitmap must clear.
+    uint8_t* LendBand(size_t bytes) override
+    {
+        if (!lends)
+            return nullptr;
+        lent.emplace_back(bytes, 0xEE);
+        return lent.back().data();
+    }
     void PutRows(int first, int count, const uint8_t* rows, size_t stride) override
     {
+        if (lends) {
+            EXPECT_EQ(rows, lent.back().data()) << "rows in the band last lent";
+        }
         for (int i = 0; i < count; ++i) {
             order.push_back(first + i);
             firstBytes.push_back(rows[stride * i]);
@@ -158,6 +170,8 @@ public:
         bool rgbRows;
     };
     bool takesRgb = false;
+    bool lends = false;
+    std::list<std::vector<uint8_t>> lent;
     std::vector<Started> starts;
     std::vector<int> order;
     std::vector<uint8_t> firstBytes, lastBytes;
@@ -166,41 +180,48 @@ public:
 
 TEST(BitmapTest, RowsPassedOnToASinkComeInOrderOnce)
 {
-    // 800 rows of 3,000 bytes: more than one band. Rows the reader skips arrive as zeros.
-    RecordingSink sink;
-    TBitmap b;
-    b.SetRowSink(&sink);
-    b.SetPixelFormat(pf24bit);
-    b.SetSize(1000, 800);
-    ASSERT_EQ(sink.starts.size(), 1u);
-    EXPECT_EQ(sink.starts[0].height, 800);
-    EXPECT_EQ(sink.starts[0].format, pf24bit);
-    EXPECT_FALSE(sink.starts[0].rgbRows);
-    // Row by row, and now and then 60 rows as one block (which twice needs the band moved on).
-    for (int y = 0; y < 800;) {
-        uint8_t* const block = y % 100 == 0 ? b.ScanLines(y, 60) : nullptr;
-        for (int k = 0; k < (block ? 60 : 1); ++k, ++y) {
-            if (y % 7 == 3)
-                continue;
-            uint8_t* const row = block ? block + 3000 * k : b.ScanLine(y);
-            row[0] = static_cast<uint8_t>(y);
-            row[2999] = static_cast<uint8_t>(y + 1);
+    // 800 rows of 3,000 bytes: more than one band. Rows the reader skips (some alone, 100 to 499 as
+    // whole bands) arrive as zeros, in the bitmap's memory or in memory the sink lends.
+    const auto skipped = [](int y) { return y % 7 == 3 || (y >= 100 && y < 500); };
+    for (const bool lends : { false, true }) {
+        SCOPED_TRACE(lends ? "lent" : "own");
+        RecordingSink sink;
+        sink.lends = lends;
+        TBitmap b;
+        b.SetRowSink(&sink);
+        b.SetPixelFormat(pf24bit);
+        b.SetSize(1000, 800);
+        ASSERT_EQ(sink.starts.size(), 1u);
+        EXPECT_EQ(sink.starts[0].height, 800);
+        EXPECT_EQ(sink.starts[0].format, pf24bit);
+        EXPECT_FALSE(sink.starts[0].rgbRows);
+        // Row by row, and now and then 60 rows as one block (which twice needs the band moved on).
+        for (int y = 0; y < 800;) {
+            uint8_t* const block = y % 100 == 0 && !skipped(y) ? b.ScanLines(y, 60) : nullptr;
+            for (int k = 0; k < (block ? 60 : 1); ++k, ++y) {
+                if (skipped(y))
+                    continue;
+                uint8_t* const row = block ? block + 3000 * k : b.ScanLine(y);
+                row[0] = static_cast<uint8_t>(y);
+                row[2999] = static_cast<uint8_t>(y + 1);
+            }
         }
-    }
-    EXPECT_EQ(b.ScanLines(10, 1), nullptr); // asked for already
-    EXPECT_THROW(b.ScanLine(0), Exception);
-    EXPECT_THROW(TBitmap { b }, Exception);
-    EXPECT_THROW(b.SetPixelFormat(pf8bit), Exception);
-    EXPECT_THROW(b.SetSize(10, 10), Exception);
-    EXPECT_EQ(sink.finished, 0);
-    b.FinishRows();
-    EXPECT_EQ(sink.finished, 1);
-    EXPECT_TRUE(b.Empty());
-    ASSERT_EQ(sink.order.size(), 800u);
-    for (int y = 0; y < 800; ++y) {
-        ASSERT_EQ(sink.order[y], y);
-        EXPECT_EQ(sink.firstBytes[y], y % 7 == 3 ? 0 : static_cast<uint8_t>(y)) << y;
-        EXPECT_EQ(sink.lastBytes[y], y % 7 == 3 ? 0 : static_cast<uint8_t>(y + 1)) << y;
+        EXPECT_EQ(b.ScanLines(10, 1), nullptr); // asked for already
+        EXPECT_THROW(b.ScanLine(0), Exception);
+        EXPECT_THROW(TBitmap { b }, Exception);
+        EXPECT_THROW(b.SetPixelFormat(pf8bit), Exception);
+        EXPECT_THROW(b.SetSize(10, 10), Exception);
+        EXPECT_EQ(sink.finished, 0);
+        b.FinishRows();
+        EXPECT_EQ(sink.finished, 1);
+        EXPECT_TRUE(b.Empty());
+        ASSERT_EQ(sink.order.size(), 800u);
+        for (int y = 0; y < 800; ++y) {
+            ASSERT_EQ(sink.order[y], y);
+            EXPECT_EQ(sink.firstBytes[y], skipped(y) ? 0 : static_cast<uint8_t>(y)) << y;
+            EXPECT_EQ(sink.lastBytes[y], skipped(y) ? 0 : static_cast<uint8_t>(y + 1)) << y;
+        }
+        EXPECT_EQ(sink.lent.empty(), !lends);
     }
     // A reader may hand 24-bit rows over as red, green, blue only to a sink that takes them so.
     for (TPixelFormat format : { pf24bit, pf8bit }) {

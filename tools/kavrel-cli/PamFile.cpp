@@ -45,9 +45,24 @@ void TPamWriter::WriteHeader(bool alpha)
     Output().Write(header.data(), header.size());
 }
 
+uint8_t* TPamWriter::LendBand(size_t bytes)
+{
+    const size_t rowBytes = static_cast<size_t>(width_) * 3;
+    if (!rgbRows_ || rowBytes % 4 != 0 || !stream_)
+        return nullptr;
+    lent_ = Output().Space(bytes);
+    return lent_;
+}
+
 void TPamWriter::PutRows(int first, int count, const uint8_t* rows, size_t stride)
 {
     const size_t rowBytes = static_cast<size_t>(width_) * 3;
+    if (rows == lent_ && lent_) {
+        // Made where the file's bytes go.
+        lent_ = nullptr;
+        Output().Commit(rowBytes * static_cast<size_t>(count));
+        return;
+    }
     if (rgbRows_ && stride == rowBytes) {
         // Rows as the file wants them, one after the other.
         Output().Write(rows, rowBytes * static_cast<size_t>(count));

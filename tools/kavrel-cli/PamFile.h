@@ -29,6 +29,9 @@ public:
     void Start(
         int width, int height, TPixelFormat format, const std::vector<TPaletteEntry>& colors, bool rgbRows) override;
     void PutRows(int first, int count, const uint8_t* rows, size_t stride) override;
+    // Rows that go into the file as they are (red, green, blue, unpadded) are made in the writer's
+    // own blocks.
+    uint8_t* LendBand(size_t bytes) override;
     void Finish() override;
 
     // Whether a picture was started, and its size.
@@ -52,6 +55,7 @@ private:
     bool alpha_ = false;
     bool headerWritten_ = false;
     bool rgbRows_ = false; // 24-bit rows come in the file's own order
+    uint8_t* lent_ = nullptr; // the band last lent
     std::unique_ptr<TBackgroundWriter> output_;
     std::unique_ptr<TBitmap> kept_; // a 32-bit picture until its last row
 };
