@@ -26,8 +26,5 @@ TPixelMemory AllocatePixelMemory(size_t bytes)
     if (aligned > start)
         munmap(start, static_cast<size_t>(aligned - start));
     munmap(aligned + length, static_cast<size_t>(start + kHugePage - aligned));
-#ifdef MADV_HUGEPAGE
-    madvise(aligned, length, MADV_HUGEPAGE);
-#endif
     return TPixelMemory(aligned, TPixelDeleter { length });
 }
