@@ -146,10 +146,6 @@ void TGIFGraphic::LoadStream(TStream& stream)
     const uint8_t* source = data.data();
     decoder.Decode(source, data.data() + data.size(), inPlace ? inPlace : buffer.get(),
         static_cast<int32_t>(data.size()), static_cast<int32_t>(bufferBytes));
-    if (inPlace) {
-        FinishRows();
-        return;
-    }
 
     const auto place = [&](uint64_t k, int y) {
         if ((k + 1) * width <= bufferBytes)
@@ -163,7 +159,7 @@ void TGIFGraphic::LoadStream(TStream& stream)
         for (int pass = 0; pass < 4; ++pass)
             for (int y = kStart[pass]; y < height; y += kStep[pass])
                 place(k++, y);
-    } else {
+    } else if (!inPlace) {
         for (int y = 0; y < height; ++y)
             place(static_cast<uint64_t>(y), y);
     }

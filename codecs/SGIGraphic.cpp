@@ -173,11 +173,10 @@ void LoadRows(TBitmap& bitmap, TSGIRowReader& reader, bool compressed, bool rgbR
     const auto samples = static_cast<size_t>(width);
     const int planes = bitmap.PixelFormat() == pf32bit ? 4 : bitmap.PixelFormat() == pf24bit ? 3 : 1;
     if (compressed) {
-        std::vector<uint8_t> buffer(samples * 4);
-        std::array<uint8_t*, 4> channel = { buffer.data(), buffer.data() + samples, buffer.data() + 2 * samples,
-            planes == 4 ? buffer.data() + 3 * samples : nullptr };
-        if (planes == 1)
-            channel = { nullptr, nullptr, nullptr, nullptr };
+        std::vector<uint8_t> buffer(samples * static_cast<size_t>(planes));
+        std::array<uint8_t*, 4> channel {};
+        for (int k = 0; k < planes; ++k)
+            channel[k] = buffer.data() + samples * static_cast<size_t>(k);
         for (int r = 0; r < height; ++r) {
             uint8_t* row = bitmap.ScanLine(height - 1 - r);
             if (planes == 1) {

@@ -13,10 +13,6 @@ constexpr size_t kBlockBytes = size_t { 1 } << 20;
 // One block being filled, one being written, one waiting: enough to keep both sides busy.
 constexpr int kMaxBlocks = 3;
 
-} // namespace
-
-namespace {
-
 bool SecondProcessor()
 {
     cpu_set_t set;
@@ -97,7 +93,7 @@ void TBackgroundWriter::HandOver()
     // The next block: a spare one, a new one while there are few, or the next one written.
     changed_.wait(lock, [this] { return failure_ || !spare_.empty() || blocks_ < kMaxBlocks; });
     if (failure_)
-        RaiseFailure();
+        std::rethrow_exception(failure_);
     if (!spare_.empty()) {
         current_ = std::move(spare_.back());
         spare_.pop_back();
@@ -133,12 +129,6 @@ void TBackgroundWriter::Run()
     }
 }
 
-void TBackgroundWriter::RaiseFailure()
-{
-    std::exception_ptr failure = failure_;
-    std::rethrow_exception(failure);
-}
-
 void TBackgroundWriter::Finish()
 {
     if (thread_.joinable()) {
@@ -152,10 +142,10 @@ void TBackgroundWriter::Finish()
         }
         thread_.join();
         if (failure_)
-            RaiseFailure();
+            std::rethrow_exception(failure_);
         return;
     }
-    // Everything fitted one block.
+    // No thread: everything else is written already.
     if (used_ > 0)
         stream_.WriteBuffer(current_.data(), static_cast<int64_t>(used_));
     used_ = 0;

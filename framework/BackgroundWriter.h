@@ -38,7 +38,6 @@ public:
 private:
     void HandOver();
     void Run();
-    void RaiseFailure();
 
     TStream& stream_;
     std::vector<uint8_t> current_;

@@ -353,22 +353,26 @@ void TBitmap::MoveBandTo(int row)
         band_.first = row;
         return;
     }
-    // Fresh rows are zero: memory lent anew, or the bitmap's own cleared.
-    if (!band_.lent || !BorrowBand()) {
-        band_.lent = nullptr;
-        if (pixels_)
-            std::memset(pixels_.get(), 0, stride * static_cast<size_t>(band_.rows));
-    }
+    RenewBand();
     for (int first = bandEnd; first < row;) {
         const int count = std::min(band_.rows, row - first);
         band_.sink->PutRows(first, count, BandMemory(), stride);
-        if (band_.lent && !BorrowBand()) {
-            band_.lent = nullptr;
-            std::memset(pixels_.get(), 0, stride * static_cast<size_t>(band_.rows));
-        }
+        // The bitmap's own zero band can be passed on again; lent memory is the sink's now.
+        if (band_.lent)
+            RenewBand();
         first += count;
     }
     band_.first = row;
+}
+
+void TBitmap::RenewBand()
+{
+    // Fresh rows are zero: in memory lent anew, or in the bitmap's own, cleared.
+    if (band_.lent && BorrowBand())
+        return;
+    band_.lent = nullptr;
+    if (pixels_)
+        std::memset(pixels_.get(), 0, Stride() * static_cast<size_t>(band_.rows));
 }
 
 bool TBitmap::BorrowBand()

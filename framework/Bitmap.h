@@ -120,6 +120,8 @@ private:
     void MoveBandTo(int row);
     // The band in memory the sink lends; false, with nothing lent, when it lends none.
     bool BorrowBand();
+    // Zero rows for the band's next rows: lent anew while the sink lends, else the bitmap's own.
+    void RenewBand();
     uint8_t* BandMemory() const { return band_.lent ? band_.lent : pixels_.get(); }
     size_t Stride() const { return (RowBytes() + size_t{3}) & ~size_t{3}; }
 

@@ -25,9 +25,17 @@ void PrepareFuzzing()
 
 namespace {
 
-// Copies every row it is given, so that the sanitizers see rows handed on out of bounds.
+// Copies every row it is given, so that the sanitizers see rows handed on out of bounds. It lends the
+// first band and then none, so that lent bands and the bitmap's own taking over are both gone through.
 class TouchingSink : public TRowSink {
 public:
+    uint8_t* LendBand(size_t bytes) override
+    {
+        if (lends_++ > 0)
+            return nullptr;
+        lent_.assign(bytes, 0xEE);
+        return lent_.data();
+    }
     void Start(int width, int, TPixelFormat format, const std::vector<TPaletteEntry>&, bool) override
     {
         row_.resize(TBitmap::RowBytesFor(width, format));
@@ -41,6 +49,8 @@ public:
 
 private:
     std::vector<uint8_t> row_;
+    std::vector<uint8_t> lent_;
+    int lends_ = 0;
 };
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "framework/PixelConversion.h"
 #include "framework/Stream.h"
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -48,7 +47,7 @@ void TPamWriter::WriteHeader(bool alpha)
 uint8_t* TPamWriter::LendBand(size_t bytes)
 {
     const size_t rowBytes = static_cast<size_t>(width_) * 3;
-    if (!rgbRows_ || rowBytes % 4 != 0 || !stream_)
+    if (!rgbRows_ || rowBytes % 4 != 0)
         return nullptr;
     lent_ = Output().Space(bytes);
     return lent_;
@@ -57,7 +56,7 @@ uint8_t* TPamWriter::LendBand(size_t bytes)
 void TPamWriter::PutRows(int first, int count, const uint8_t* rows, size_t stride)
 {
     const size_t rowBytes = static_cast<size_t>(width_) * 3;
-    if (rows == lent_ && lent_) {
+    if (lent_ && rows == lent_) {
         // Made where the file's bytes go.
         lent_ = nullptr;
         Output().Commit(rowBytes * static_cast<size_t>(count));
