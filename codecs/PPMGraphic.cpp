@@ -251,6 +251,13 @@ void TPPMGraphic::LoadImage(int kind)
         // Binary rows are read as they are, many at a time where the bitmap holds them one after the
         // other, and then turned into blue, green, red where a bitmap wants them so.
         const auto rowBytes = static_cast<size_t>(RowBytes());
+        if (rgbRows) {
+            // Rows a sink takes as they are may be copied by it from the file, from where the header ends.
+            source_->Seek(bufferIndex_ - bufferFill_, TSeekOrigin::Current);
+            bufferIndex_ = bufferFill_ = 0;
+            if (PassStoredRows(0, height, *source_))
+                return;
+        }
         const int blockRows
             = static_cast<int>(std::clamp<size_t>(kBlockBytes / rowBytes, 1, static_cast<size_t>(height)));
         for (int y = 0; y < height;) {

@@ -617,14 +617,21 @@ void TTIFFGraphic::LoadStream(TStream& stream)
         const uint64_t heldBytes = heldRows * bytesPerRow;
         if (heldBytes > INT32_MAX || packedSize > INT32_MAX)
             throw EOutOfResources(kImageTooLarge);
-        // Rows that need no conversion are read or decoded straight into the bitmap, whose fresh rows
-        // are zero as a strip's would be.
-        uint8_t* const rowsInPlace = copiedRows ? ScanLines(static_cast<int>(y), static_cast<int>(heldRows)) : nullptr;
-        if (!rowsInPlace && strip.size() < heldBytes)
+        // Stored rows that need no conversion may be copied by the row sink itself; otherwise rows that
+        // need none are read or decoded straight into the bitmap, whose fresh rows are zero as a
+        // strip's would be.
+        bool passed = false;
+        if (copiedRows && !decoder && heldBytes > 0) {
+            stream.SetPosition(at);
+            passed = PassStoredRows(static_cast<int>(y), static_cast<int>(heldRows), stream);
+        }
+        uint8_t* const rowsInPlace
+            = copiedRows && !passed ? ScanLines(static_cast<int>(y), static_cast<int>(heldRows)) : nullptr;
+        if (!passed && !rowsInPlace && strip.size() < heldBytes)
             strip.resize(heldBytes);
         uint8_t* const target = rowsInPlace ? rowsInPlace : strip.data();
 
-        if (heldBytes > 0) {
+        if (heldBytes > 0 && !passed) {
             stream.SetPosition(at);
             if (decoder) {
                 packed.resize(packedSize);
@@ -641,7 +648,7 @@ void TTIFFGraphic::LoadStream(TStream& stream)
         }
 
         for (uint64_t r = 0; r < rows; ++r, ++y) {
-            if (r < heldRows && rowsInPlace)
+            if (r < heldRows && (rowsInPlace || passed))
                 continue;
             uint8_t* dest = ScanLine(static_cast<int>(y));
             if (r < heldRows) {

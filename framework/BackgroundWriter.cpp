@@ -103,6 +103,25 @@ void TBackgroundWriter::HandOver()
     }
 }
 
+int64_t TBackgroundWriter::Transfer(TStream& source, int64_t bytes)
+{
+    Drain();
+    return stream_.Transfer(source, bytes);
+}
+
+void TBackgroundWriter::Drain()
+{
+    if (used_ > 0)
+        HandOver();
+    if (!thread_.joinable())
+        return;
+    std::unique_lock lock(mutex_);
+    // Every block but the one being filled is back among the spare ones.
+    changed_.wait(lock, [this] { return failure_ || spare_.size() + 1 == static_cast<size_t>(blocks_); });
+    if (failure_)
+        std::rethrow_exception(failure_);
+}
+
 void TBackgroundWriter::Run()
 {
     std::unique_lock lock(mutex_);

@@ -32,11 +32,16 @@ public:
     uint8_t* Space(size_t bytes);
     void Commit(size_t bytes) { used_ += bytes; }
     void Write(const void* data, size_t bytes);
+    // Up to `bytes` bytes from the source's position, after everything before them (TStream::Transfer,
+    // on the caller's thread once the thread has written what it was given); says how many came.
+    int64_t Transfer(TStream& source, int64_t bytes);
     // Writes everything and waits for it.
     void Finish();
 
 private:
     void HandOver();
+    // Waits until the thread has written every block it was given.
+    void Drain();
     void Run();
 
     TStream& stream_;

@@ -293,7 +293,7 @@ uint8_t* TBitmap::ScanLine(int y)
         if (y >= band_.first + band_.rows)
             MoveBandTo(y);
         band_.asked = std::max(band_.asked, y + 1);
-        y -= band_.first;
+        return FreshBand() + Stride() * static_cast<size_t>(y - band_.first);
     }
     return BandMemory() + Stride() * static_cast<size_t>(y);
 }
@@ -308,9 +308,33 @@ uint8_t* TBitmap::ScanLines(int y, int count)
         if (y + count > band_.first + band_.rows)
             MoveBandTo(y);
         band_.asked = y + count;
-        y -= band_.first;
+        return FreshBand() + Stride() * static_cast<size_t>(y - band_.first);
     }
     return BandMemory() + Stride() * static_cast<size_t>(y);
+}
+
+bool TBitmap::PassStoredRows(int y, int count, TStream& source)
+{
+    if (!band_.sink || band_.whole || band_.rows == 0 || y < band_.asked || count <= 0 || count > height_ - y)
+        return false;
+    // The rows before them go first.
+    if (y > band_.first)
+        MoveBandTo(y);
+    if (!band_.sink->PutStoredRows(y, count, source))
+        return false;
+    // The band starts after them; its memory is renewed only when rows are made in it, since the
+    // next rows may be copied as well.
+    band_.first = band_.asked = y + count;
+    band_.lent = nullptr;
+    band_.stale = true;
+    return true;
+}
+
+uint8_t* TBitmap::FreshBand()
+{
+    if (band_.stale)
+        RenewBand();
+    return BandMemory();
 }
 
 const uint8_t* TBitmap::ScanLine(int y) const
@@ -326,7 +350,8 @@ void TBitmap::SetPalette(HPALETTE palette)
 
 void TBitmap::SetRowSink(TRowSink* sink)
 {
-    band_ = RowBand { sink, 0, 0, 0, false, false };
+    band_ = RowBand {};
+    band_.sink = sink;
 }
 
 void TBitmap::KeepAllRows()
@@ -346,7 +371,7 @@ void TBitmap::MoveBandTo(int row)
     const size_t stride = Stride();
     const int bandEnd = std::min(band_.first + band_.rows, height_);
     if (std::min(bandEnd, row) > band_.first)
-        band_.sink->PutRows(band_.first, std::min(bandEnd, row) - band_.first, BandMemory(), stride);
+        band_.sink->PutRows(band_.first, std::min(bandEnd, row) - band_.first, FreshBand(), stride);
     // Past the last row, with none skipped, nothing more comes into the band.
     if (bandEnd >= row && row >= height_) {
         band_.lent = nullptr;
@@ -367,8 +392,9 @@ void TBitmap::MoveBandTo(int row)
 
 void TBitmap::RenewBand()
 {
+    band_.stale = false;
     // Fresh rows are zero: in memory lent anew, or in the bitmap's own, cleared.
-    if (band_.lent && BorrowBand())
+    if (band_.lending && BorrowBand())
         return;
     band_.lent = nullptr;
     if (pixels_)
@@ -381,7 +407,8 @@ bool TBitmap::BorrowBand()
     band_.lent = band_.sink->LendBand(bytes);
     if (band_.lent)
         std::memset(band_.lent, 0, bytes);
-    return band_.lent != nullptr;
+    band_.lending = band_.lent != nullptr;
+    return band_.lending;
 }
 
 void TBitmap::FinishRows()

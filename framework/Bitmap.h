@@ -75,6 +75,11 @@ public:
     // none of them has been asked for yet and the band can hold them all. Null otherwise; the reader
     // then goes row by row.
     uint8_t* ScanLines(int y, int count);
+    // For a reader whose rows y .. y + count - 1 stand in `source` from its position as the bitmap would
+    // hold them, one after the other: while rows are passed on and none of these was asked for, the
+    // sink may copy them from there itself (TRowSink::PutStoredRows). True when it did, with the
+    // source's position past them; false, with nothing read, and the reader reads them as usual.
+    bool PassStoredRows(int y, int count, TStream& source);
 
     // The bitmap takes ownership of the palette; its entries become the colour table.
     void SetPalette(HPALETTE palette);
@@ -122,6 +127,8 @@ private:
     bool BorrowBand();
     // Zero rows for the band's next rows: lent anew while the sink lends, else the bitmap's own.
     void RenewBand();
+    // The band's rows, renewed first if the sink copied rows meanwhile (PassStoredRows).
+    uint8_t* FreshBand();
     uint8_t* BandMemory() const { return band_.lent ? band_.lent : pixels_.get(); }
     size_t Stride() const { return (RowBytes() + size_t{3}) & ~size_t{3}; }
 
@@ -141,6 +148,8 @@ private:
         bool rgb = false;
         bool whole = false; // KeepAllRows
         uint8_t* lent = nullptr; // the sink's memory that holds the band (TRowSink::LendBand)
+        bool lending = false; // the sink lends the band's memory
+        bool stale = false; // the band's memory must be renewed before its rows are used
     } band_;
 };
 

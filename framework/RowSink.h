@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framework/Bitmap.h"
+#include "framework/Stream.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,12 @@ public:
     // keep rows where they were made: PutRows then passes rows in this memory, which the sink takes as
     // they are, and the band moves on to memory lent anew. Null (the default): the bitmap's own memory.
     virtual uint8_t* LendBand(size_t bytes) { return nullptr; }
+    // Rows first .. first + count - 1 as `source` holds them from its position: in the layout of
+    // PutRows, one after the other without padding. A sink that would write them as they are copies
+    // them itself (from one file into another the system does that), with zeros for what the source
+    // lacks, and says true; the source's position is then past what was copied. False (the default):
+    // the reader reads them as usual.
+    virtual bool PutStoredRows(int first, int count, TStream& source) { return false; }
     // After the last row.
     virtual void Finish() = 0;
 };

@@ -43,13 +43,24 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count)
         source.SetPosition(0);
         count = source.Size();
     }
-    std::vector<uint8_t> chunk(static_cast<size_t>(std::min<int64_t>(count, 1 << 16)));
+    if (Transfer(source, count) != count)
+        throw EReadError();
+    return count;
+}
+
+int64_t TStream::Transfer(TStream& source, int64_t count)
+{
+    std::vector<uint8_t> chunk(static_cast<size_t>(std::clamp<int64_t>(count, 0, 1 << 16)));
     int64_t copied = 0;
     while (copied < count) {
-        const int64_t n = std::min<int64_t>(count - copied, static_cast<int64_t>(chunk.size()));
-        source.ReadBuffer(chunk.data(), n);
-        WriteBuffer(chunk.data(), n);
-        copied += n;
+        const int64_t wanted = std::min<int64_t>(count - copied, static_cast<int64_t>(chunk.size()));
+        const int64_t got = source.Read(chunk.data(), wanted);
+        if (got <= 0)
+            break;
+        WriteBuffer(chunk.data(), got);
+        copied += got;
+        if (got < wanted)
+            break;
     }
     return copied;
 }
@@ -243,6 +254,34 @@ void TFileStream::SetSize(int64_t newSize)
     DropReadBuffer();
     if (::ftruncate(fd_, std::max<int64_t>(newSize, 0)) != 0)
         throw EWriteError();
+}
+
+int64_t TFileStream::Transfer(TStream& source, int64_t count)
+{
+    auto* file = dynamic_cast<TFileStream*>(&source);
+    if (!file || file == this)
+        return TStream::Transfer(source, count);
+    DropReadBuffer();
+    loff_t from = file->Position();
+    file->DropReadBuffer();
+    int64_t copied = 0;
+    while (copied < count) {
+        const ssize_t moved = ::copy_file_range(
+            file->fd_, &from, fd_, nullptr, static_cast<size_t>(std::min<int64_t>(count - copied, 1 << 30)), 0);
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved <= 0) {
+            // The end of the source, or files the system will not copy between (other file systems
+            // on old kernels, special files that claim to be empty): the rest goes the ordinary way,
+            // which also tells a failed read from a failed write.
+            file->SetPosition(from);
+            return copied + TStream::Transfer(*file, count - copied);
+        }
+        copied += moved;
+        filePosition_ += moved;
+    }
+    file->SetPosition(from);
+    return copied;
 }
 
 bool TFileStream::Flush()

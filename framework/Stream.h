@@ -29,6 +29,9 @@ public:
     void WriteBuffer(const void* buffer, int64_t count);
     // Copies count bytes from source (the whole of source from its start when count is 0).
     int64_t CopyFrom(TStream& source, int64_t count);
+    // Moves up to count bytes from source's position to this stream's, fewer where source ends, and
+    // says how many; both positions move on by that many. A failed write raises EWriteError.
+    virtual int64_t Transfer(TStream& source, int64_t count);
 
     // Checked typed reads.
     uint8_t ReadByte();
@@ -55,6 +58,8 @@ public:
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     int64_t Size() override;
     void SetSize(int64_t newSize) override;
+    // From another file the system copies the bytes itself, without passing them through this process.
+    int64_t Transfer(TStream& source, int64_t count) override;
 
     const std::string& FileName() const { return fileName_; }
     // Pushes written bytes to the operating system and to the disk; false when that failed.

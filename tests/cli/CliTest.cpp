@@ -338,12 +338,55 @@ TEST_F(CliTest, LargeStreamedPicturesConvertToThePictureTheyHold)
         });
     };
 
+    // An uncompressed RGB TIFF in strips of 50 rows, cut after `keep` bytes of pixels: the rest of the
+    // picture it holds is then zero.
+    auto tiffFile = [&](const std::string& name, TBitmap& b, size_t keep = SIZE_MAX) {
+        return save(name, [&](TStream& s) {
+            const auto rowBytes = static_cast<size_t>(b.RowBytes());
+            std::vector<uint8_t> pixels;
+            for (int y = 0; y < b.Height(); ++y)
+                for (size_t i = 0; i < rowBytes; i += 3)
+                    pixels.insert(pixels.end(), { b.ScanLine(y)[i + 2], b.ScanLine(y)[i + 1], b.ScanLine(y)[i] });
+            const int strips = (b.Height() + 49) / 50;
+            auto le = [](std::vector<uint8_t>& out, uint32_t v, int bytes) {
+                for (int i = 0; i < bytes; ++i)
+                    out.push_back(static_cast<uint8_t>(v >> 8 * i));
+            };
+            std::vector<uint8_t> file;
+            le(file, 0x002A4949, 4);
+            le(file, 8, 4);
+            const uint32_t entries = 9, offsets = 8 + 2 + entries * 12 + 4, counts = offsets + 4 * strips,
+                           first = counts + 4 * strips;
+            le(file, entries, 2);
+            const uint32_t tags[9][3]
+                = { { 256, 4, uint32_t(b.Width()) }, { 257, 4, uint32_t(b.Height()) }, { 258, 3, 8 }, { 259, 3, 1 },
+                      { 262, 3, 2 }, { 273, 4, offsets }, { 277, 3, 3 }, { 278, 4, 50 }, { 279, 4, counts } };
+            for (const auto& [tag, type, value] : tags) {
+                le(file, tag, 2);
+                le(file, type, 2);
+                le(file, tag == 273 || tag == 279 ? strips : 1, 4);
+                le(file, value, 4);
+            }
+            le(file, 0, 4);
+            for (int i = 0; i < strips; ++i)
+                le(file, static_cast<uint32_t>(first + rowBytes * 50 * i), 4);
+            for (int i = 0; i < strips; ++i)
+                le(file, static_cast<uint32_t>(rowBytes * std::min(50, b.Height() - 50 * i)), 4);
+            file.insert(file.end(), pixels.begin(), pixels.begin() + std::min(keep, pixels.size()));
+            s.WriteBuffer(file.data(), static_cast<int64_t>(file.size()));
+            // Bytes cut off read as zero, in the bitmap's blue, green, red order.
+            for (size_t i = keep; i < pixels.size(); ++i)
+                b.ScanLine(static_cast<int>(i / rowBytes))[i % rowBytes / 3 * 3 + 2 - i % 3] = 0;
+        });
+    };
+
     std::vector<TPaletteEntry> greys;
     for (int i = 0; i < 256; ++i)
         greys.push_back({ static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0 });
     const TBitmap rgb = noise(pf24bit, 701, 1100);
     const TBitmap rgb640 = noise(pf24bit, 640, 1100);
     const TBitmap rgba = noise(pf32bit, 640, 900);
+    TBitmap tiff = noise(pf24bit, 701, 1100), cut = noise(pf24bit, 640, 1100);
     const TBitmap grey = noise(pf8bit, 1201, 1000, greys);
     const TBitmap bits = noise(pf1bit, 5000, 2000, { { 255, 255, 255, 0 }, { 0, 0, 0, 0 } });
     const std::vector<std::pair<fs::path, const TBitmap*>> files = {
@@ -362,6 +405,8 @@ TEST_F(CliTest, LargeStreamedPicturesConvertToThePictureTheyHold)
         { netpbmFile("bits.pbm", "P4", bits), &bits },
         { sgiFile("rgb.sgi", rgb), &rgb },
         { sgiFile("rgba.sgi", rgba), &rgba },
+        { tiffFile("rgb.tif", tiff), &tiff },
+        { tiffFile("cut.tif", cut, 640 * 3 * 777 + 1000), &cut },
     };
     const fs::path out = dir_ / "streamed.pam";
     for (const auto& [file, picture] : files) {

@@ -150,6 +150,23 @@ public:
         lent.emplace_back(bytes, 0xEE);
         return lent.back().data();
     }
+    bool PutStoredRows(int first, int count, TStream& source) override
+    {
+        if (!takesStored)
+            return false;
+        std::vector<uint8_t> rows(3000 * static_cast<size_t>(count));
+        source.ReadBuffer(rows.data(), static_cast<int64_t>(rows.size()));
+        ++storedCalls;
+        // The band lent last is the sink's again, to be used for other things.
+        if (!lent.empty())
+            std::fill(lent.back().begin(), lent.back().end(), 0xEE);
+        for (int i = 0; i < count; ++i) {
+            order.push_back(first + i);
+            firstBytes.push_back(rows[3000 * i]);
+            lastBytes.push_back(rows[3000 * i + 2999]);
+        }
+        return true;
+    }
     void PutRows(int first, int count, const uint8_t* rows, size_t stride) override
     {
         if (lends) {
@@ -171,6 +188,8 @@ public:
     };
     bool takesRgb = false;
     bool lends = false;
+    bool takesStored = false;
+    int storedCalls = 0;
     std::list<std::vector<uint8_t>> lent;
     std::vector<Started> starts;
     std::vector<int> order;
@@ -181,12 +200,17 @@ public:
 TEST(BitmapTest, RowsPassedOnToASinkComeInOrderOnce)
 {
     // 800 rows of 3,000 bytes: more than one band. Rows the reader skips (some alone, 100 to 499 as
-    // whole bands) arrive as zeros, in the bitmap's memory or in memory the sink lends.
-    const auto skipped = [](int y) { return y % 7 == 3 || (y >= 100 && y < 500); };
-    for (const bool lends : { false, true }) {
+    // whole bands, 600 to 602) arrive as zeros, in the bitmap's memory or in memory the sink lends.
+    // Rows 603 to 699 are offered as stored rows, which a sink may copy itself; the band after them
+    // must start zero again.
+    const auto skipped = [](int y) { return y % 7 == 3 || (y >= 100 && y < 500) || (y >= 600 && y < 603); };
+    for (const int way : { 0, 1, 2, 3 }) {
+        const bool lends = way & 1, stored = way & 2;
         SCOPED_TRACE(lends ? "lent" : "own");
+        SCOPED_TRACE(stored ? "stored rows copied" : "stored rows refused");
         RecordingSink sink;
         sink.lends = lends;
+        sink.takesStored = stored;
         TBitmap b;
         b.SetRowSink(&sink);
         b.SetPixelFormat(pf24bit);
@@ -197,6 +221,21 @@ TEST(BitmapTest, RowsPassedOnToASinkComeInOrderOnce)
         EXPECT_FALSE(sink.starts[0].rgbRows);
         // Row by row, and now and then 60 rows as one block (which twice needs the band moved on).
         for (int y = 0; y < 800;) {
+            if (y == 603) {
+                std::vector<uint8_t> file(3000 * 97);
+                for (int k = 0; k < 97; ++k)
+                    if (!skipped(603 + k)) {
+                        file[3000 * k] = static_cast<uint8_t>(603 + k);
+                        file[3000 * k + 2999] = static_cast<uint8_t>(604 + k);
+                    }
+                TMemoryStream rows(file.data(), file.size());
+                if (b.PassStoredRows(603, 97, rows)) {
+                    EXPECT_EQ(rows.Position(), rows.Size());
+                    y = 700;
+                    continue;
+                }
+                EXPECT_EQ(rows.Position(), 0);
+            }
             uint8_t* const block = y % 100 == 0 && !skipped(y) ? b.ScanLines(y, 60) : nullptr;
             for (int k = 0; k < (block ? 60 : 1); ++k, ++y) {
                 if (skipped(y))
@@ -207,6 +246,9 @@ TEST(BitmapTest, RowsPassedOnToASinkComeInOrderOnce)
             }
         }
         EXPECT_EQ(b.ScanLines(10, 1), nullptr); // asked for already
+        TMemoryStream none;
+        EXPECT_FALSE(b.PassStoredRows(10, 1, none));
+        EXPECT_EQ(sink.storedCalls, stored ? 1 : 0);
         EXPECT_THROW(b.ScanLine(0), Exception);
         EXPECT_THROW(TBitmap { b }, Exception);
         EXPECT_THROW(b.SetPixelFormat(pf8bit), Exception);

@@ -1,11 +1,12 @@
+#include "framework/Stream.h"
+
 #include "framework/BackgroundWriter.h"
 #include "framework/ByteReader.h"
 #include "framework/Exception.h"
-#include "framework/Stream.h"
 
-#include <gtest/gtest.h>
-
+#include <array>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <numeric>
 #include <random>
 
@@ -137,6 +138,44 @@ TEST(FileStreamTest, ReadWriteModeSeesItsOwnWrites)
     fs::remove(path);
 }
 
+// Bytes move between any two streams from where each stands, the system copying them between files;
+// a source that ends early gives what it has, and both positions move on by what was moved.
+TEST(FileStreamTest, TransfersMoveBytesFromEachPosition)
+{
+    const fs::path from = TempPath("from.bin"), to = TempPath("to.bin");
+    std::vector<uint8_t> data(200 * 1024);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
+    TFileStream(from.string(), TFileStream::Mode::Create).WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+    TMemoryStream memorySource(data.data(), data.size());
+    for (const bool fileSource : { true, false }) {
+        SCOPED_TRACE(fileSource ? "from a file" : "from memory");
+        TFileStream file(from.string(), TFileStream::Mode::OpenRead);
+        TStream& source = fileSource ? static_cast<TStream&>(file) : memorySource;
+        source.SetPosition(0);
+        TFileStream out(to.string(), TFileStream::Mode::Create);
+        out.WriteBuffer("head", 4);
+        source.ReadBuffer(std::array<uint8_t, 10> {}.data(), 10); // a buffered read first
+        EXPECT_EQ(out.Transfer(source, 150000), 150000);
+        EXPECT_EQ(source.Position(), 150010);
+        EXPECT_EQ(source.ReadByte(), data[150010]);
+        EXPECT_EQ(out.Transfer(source, 100000), static_cast<int64_t>(data.size()) - 150011);
+        EXPECT_EQ(source.Position(), source.Size());
+        out.WriteBuffer("tail", 4);
+        std::vector<uint8_t> expected = { 'h', 'e', 'a', 'd' };
+        expected.insert(expected.end(), data.begin() + 10, data.begin() + 150010);
+        expected.insert(expected.end(), data.begin() + 150011, data.end());
+        expected.insert(expected.end(), { 't', 'a', 'i', 'l' });
+        out.SetPosition(0);
+        EXPECT_TRUE(out.ReadBytes(out.Size()) == expected);
+    }
+    TMemoryStream memory;
+    TFileStream file(from.string(), TFileStream::Mode::OpenRead);
+    EXPECT_THROW(memory.CopyFrom(file, static_cast<int64_t>(data.size()) + 1), EReadError);
+    fs::remove(from);
+    fs::remove(to);
+}
+
 TEST(ByteReaderTest, BoundedReadsNeverRunPastTheEnd)
 {
     const uint8_t bytes[] = {0xFF, 0xFE, 0x01, 0x02, 0x03};
@@ -237,7 +276,12 @@ TEST(BackgroundWriterTest, BytesArriveInOrderAndFailuresComeBack)
                 std::vector<uint8_t> bytes(n);
                 for (uint8_t& b : bytes)
                     b = static_cast<uint8_t>(random());
-                if (random() % 2) {
+                const int way = static_cast<int>(random() % 5);
+                if (way == 0) {
+                    // From a stream that may end before the bytes asked for.
+                    TMemoryStream source(bytes.data(), bytes.size());
+                    ASSERT_EQ(writer.Transfer(source, static_cast<int64_t>(n + random() % 2)), static_cast<int64_t>(n));
+                } else if (way < 3) {
                     writer.Write(bytes.data(), n);
                 } else {
                     uint8_t* room = writer.Space(n + 100);

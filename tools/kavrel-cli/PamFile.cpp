@@ -5,6 +5,7 @@
 #include "framework/PixelConversion.h"
 #include "framework/Stream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -51,6 +52,22 @@ uint8_t* TPamWriter::LendBand(size_t bytes)
         return nullptr;
     lent_ = Output().Space(bytes);
     return lent_;
+}
+
+bool TPamWriter::PutStoredRows(int first, int count, TStream& source)
+{
+    if (!rgbRows_)
+        return false;
+    lent_ = nullptr;
+    const int64_t bytes = int64_t { width_ } * 3 * count;
+    // Where the source ends, the rows go on as zeros.
+    for (int64_t missing = bytes - Output().Transfer(source, bytes); missing > 0;) {
+        const auto part = static_cast<size_t>(std::min<int64_t>(missing, int64_t { 1 } << 20));
+        std::memset(Output().Space(part), 0, part);
+        Output().Commit(part);
+        missing -= static_cast<int64_t>(part);
+    }
+    return true;
 }
 
 void TPamWriter::PutRows(int first, int count, const uint8_t* rows, size_t stride)

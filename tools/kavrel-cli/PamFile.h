@@ -32,6 +32,8 @@ public:
     // Rows that go into the file as they are (red, green, blue, unpadded) are made in the writer's
     // own blocks.
     uint8_t* LendBand(size_t bytes) override;
+    // Such rows stored in a file are copied from there.
+    bool PutStoredRows(int first, int count, TStream& source) override;
     void Finish() override;
 
     // Whether a picture was started, and its size.
