@@ -111,10 +111,15 @@ int64_t TBackgroundWriter::Transfer(TStream& source, int64_t bytes)
 
 void TBackgroundWriter::Drain()
 {
+    if (!thread_.joinable()) {
+        // Nothing went to a thread yet: what there is (a header) is written here, without starting one.
+        if (used_ > 0)
+            stream_.WriteBuffer(current_.data(), static_cast<int64_t>(used_));
+        used_ = 0;
+        return;
+    }
     if (used_ > 0)
         HandOver();
-    if (!thread_.joinable())
-        return;
     std::unique_lock lock(mutex_);
     // Every block but the one being filled is back among the spare ones.
     changed_.wait(lock, [this] { return failure_ || spare_.size() + 1 == static_cast<size_t>(blocks_); });

@@ -167,8 +167,8 @@ void TBitmap::Reallocate(int width, int height)
             throw EOutOfResources(
                 "Out of memory for a " + std::to_string(width) + "x" + std::to_string(height) + " bitmap");
         band_.sink->Start(width, height, pixelFormat_, colorTable_, band_.rgb);
-        if (!band_.whole)
-            BorrowBand();
+        // The first band is asked of the sink when its rows are first used: they may all be copied.
+        band_.lending = band_.stale = !band_.whole;
         return;
     }
     const size_t newRowBytes = RowBytesFor(width, pixelFormat_);
