@@ -139,11 +139,11 @@ inline void MoveBlock(uint8_t* to, const uint8_t* from)
 // A length of 0 marks the codes that need more than a table lookup: Clear, the end code, the code
 // about to be made (the previous string followed by its own first byte) and codes beyond it.
 template <BitOrder order>
-void DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_t* dest, uint8_t* destEnd,
+size_t DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_t* dest, uint8_t* destEnd,
     uint32_t initialWidth, uint32_t earlyChange, const char* invalidCode)
 {
     if (dest == destEnd)
-        return;
+        return 0;
     const uint32_t clearCode = 1u << (initialWidth - 1);
     const uint32_t endCode = clearCode + 1;
     // Codes for bytes above 255 (GIF code sizes above 8) name an index past any colour table: 255.
@@ -271,6 +271,7 @@ void DecodeLZW(TLZWTable& table, const uint8_t* in, const uint8_t* inEnd, uint8_
             break;
     }
     restoreAfterOutput();
+    return Span(dest, target);
 }
 
 // Exact copies and fills of packets, at most a few hundred bytes, with plain moves: for short packets
@@ -319,16 +320,16 @@ TLZWTable::TLZWTable()
         literals[i] = static_cast<uint8_t>(i);
 }
 
-void TTIFFLZW::Decode(
+size_t TTIFFLZW::Decode(
     const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
-    DecodeLZW<BitOrder::MostSignificantFirst>(table_, source, PackedEnd(source, sourceEnd, packedSize), dest,
+    return DecodeLZW<BitOrder::MostSignificantFirst>(table_, source, PackedEnd(source, sourceEnd, packedSize), dest,
         OutputEnd(dest, unpackedSize), 9, 1, "TIF LZW: invalid opcode.");
 }
 
 void TTIFFLZW::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
-void TGIFLZW::Decode(
+size_t TGIFLZW::Decode(
     const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     static constexpr const char* kInvalidCode = "GIF LZW: invalid opcode.";
@@ -337,13 +338,13 @@ void TGIFLZW::Decode(
     // least, so such a stream cannot be decoded correctly.
     if (InitialCodeSize < 2 || InitialCodeSize > kMaxCodeWidth - 1)
         throw Exception(kInvalidCode);
-    DecodeLZW<BitOrder::LeastSignificantFirst>(table_, source, PackedEnd(source, sourceEnd, packedSize), dest,
+    return DecodeLZW<BitOrder::LeastSignificantFirst>(table_, source, PackedEnd(source, sourceEnd, packedSize), dest,
         OutputEnd(dest, unpackedSize), InitialCodeSize + 1u, 0, kInvalidCode);
 }
 
 void TGIFLZW::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
-void TPackbitsRLE::Decode(
+size_t TPackbitsRLE::Decode(
     const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     const uint8_t* in = source;
@@ -365,6 +366,7 @@ void TPackbitsRLE::Decode(
             out += count;
         }
     }
+    return Span(dest, out);
 }
 
 void TPackbitsRLE::Encode(const uint8_t*, uint8_t*, uint32_t) { }
@@ -425,17 +427,17 @@ size_t TPCXRunReader::Read(uint8_t* dest, size_t count)
     return Span(dest, out);
 }
 
-void TPCXRLE::Decode(
+size_t TPCXRLE::Decode(
     const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     TPCXRunReader reader;
     reader.SetInput(source, MarkedEnd(source, sourceEnd, packedSize));
-    reader.Read(dest, Span(dest, OutputEnd(dest, unpackedSize)));
+    return reader.Read(dest, Span(dest, OutputEnd(dest, unpackedSize)));
 }
 
 void TPCXRLE::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
-void TSGIRLE::Decode(
+size_t TSGIRLE::Decode(
     const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     const uint8_t* in = source;
@@ -467,7 +469,7 @@ void TSGIRLE::Decode(
                 out += count;
             }
         }
-        return;
+        return Span(dest, out);
     }
     while (out < outEnd && in < inEnd) {
         const uint8_t header = *in++;
@@ -487,11 +489,12 @@ void TSGIRLE::Decode(
             out += count;
         }
     }
+    return Span(dest, out);
 }
 
 void TSGIRLE::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
-void TCUTRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t, int32_t unpackedSize)
+size_t TCUTRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t, int32_t unpackedSize)
 {
     // The row is read to its terminating zero even when it holds more than unpackedSize bytes, so
     // that source ends at the next row whatever this one held.
@@ -524,11 +527,12 @@ void TCUTRLE::Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* 
         }
     }
     source = in;
+    return Span(dest, out);
 }
 
 void TCUTRLE::Encode(const uint8_t*, uint8_t*, uint32_t) { }
 
-void TRLADecoder::Decode(
+size_t TRLADecoder::Decode(
     const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
 {
     const uint8_t* in = source;
@@ -550,6 +554,7 @@ void TRLADecoder::Decode(
             out += count;
         }
     }
+    return Span(dest, out);
 }
 
 void TRLADecoder::Encode(const uint8_t*, uint8_t*, uint32_t) { }

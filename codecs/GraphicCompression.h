@@ -17,7 +17,8 @@
 class TDecoder {
 public:
     virtual ~TDecoder() = default;
-    virtual void Decode(
+    // Returns how many bytes it wrote, from dest on; the bytes after them stay as they were.
+    virtual size_t Decode(
         const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize, int32_t unpackedSize)
         = 0;
     // The packed formats exist only on the reading side: encoding does nothing.
@@ -49,7 +50,7 @@ struct TLZWTable {
 // out. A code naming an entry that does not exist yet raises "TIF LZW: invalid opcode.".
 class TTIFFLZW : public TDecoder {
 public:
-    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+    size_t Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
         int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 
@@ -63,7 +64,7 @@ private:
 // Clear, so streams that keep sending 12-bit codes without clearing ("deferred clear") decode.
 class TGIFLZW : public TDecoder {
 public:
-    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+    size_t Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
         int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 
@@ -78,7 +79,7 @@ private:
 // -128 does nothing. Reads packets until packedSize bytes are used.
 class TPackbitsRLE : public TDecoder {
 public:
-    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+    size_t Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
         int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 };
@@ -87,7 +88,7 @@ public:
 // stands for itself. Produces unpackedSize bytes.
 class TPCXRLE : public TDecoder {
 public:
-    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+    size_t Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
         int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 };
@@ -118,7 +119,7 @@ private:
 // One byte comes out per sample (the high byte of 16-bit ones).
 class TSGIRLE : public TDecoder {
 public:
-    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+    size_t Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
         int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 
@@ -131,7 +132,7 @@ public:
 // calls walk the rows; a row longer than unpackedSize is still read to its end.
 class TCUTRLE : public TDecoder {
 public:
-    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+    size_t Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
         int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 };
@@ -140,7 +141,7 @@ public:
 // packedSize bytes are used.
 class TRLADecoder : public TDecoder {
 public:
-    void Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
+    size_t Decode(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t* dest, int32_t packedSize,
         int32_t unpackedSize) override;
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count) override;
 };

@@ -618,15 +618,15 @@ void TTIFFGraphic::LoadStream(TStream& stream)
         if (heldBytes > INT32_MAX || packedSize > INT32_MAX)
             throw EOutOfResources(kImageTooLarge);
         // Stored rows that need no conversion may be copied by the row sink itself; otherwise rows that
-        // need none are read or decoded straight into the bitmap, whose fresh rows are zero as a
-        // strip's would be.
+        // need none are read or decoded straight into the bitmap, and what the data does not fill
+        // is cleared, as in a strip.
         bool passed = false;
         if (copiedRows && !decoder && heldBytes > 0) {
             stream.SetPosition(at);
             passed = PassStoredRows(static_cast<int>(y), static_cast<int>(heldRows), stream);
         }
         uint8_t* const rowsInPlace
-            = copiedRows && !passed ? ScanLines(static_cast<int>(y), static_cast<int>(heldRows)) : nullptr;
+            = copiedRows && !passed ? RowsToFill(static_cast<int>(y), static_cast<int>(heldRows)) : nullptr;
         if (!passed && !rowsInPlace && strip.size() < heldBytes)
             strip.resize(heldBytes);
         uint8_t* const target = rowsInPlace ? rowsInPlace : strip.data();
@@ -636,11 +636,10 @@ void TTIFFGraphic::LoadStream(TStream& stream)
             if (decoder) {
                 packed.resize(packedSize);
                 const auto got = static_cast<size_t>(stream.Read(packed.data(), static_cast<int64_t>(packedSize)));
-                if (!rowsInPlace)
-                    std::memset(target, 0, heldBytes);
                 const uint8_t* source = packed.data();
-                decoder->Decode(
+                const size_t written = decoder->Decode(
                     source, packed.data() + got, target, static_cast<int32_t>(got), static_cast<int32_t>(heldBytes));
+                std::memset(target + written, 0, heldBytes - written);
             } else {
                 const auto got = static_cast<size_t>(stream.Read(target, static_cast<int64_t>(heldBytes)));
                 std::memset(target + got, 0, heldBytes - got);

@@ -169,6 +169,8 @@ void TBitmap::Reallocate(int width, int height)
         band_.sink->Start(width, height, pixelFormat_, colorTable_, band_.rgb);
         // The first band is asked of the sink when its rows are first used: they may all be copied.
         band_.lending = band_.stale = !band_.whole;
+        // A picture kept whole is zero from the start.
+        band_.cleared = band_.whole ? band_.rows : 0;
         return;
     }
     const size_t newRowBytes = RowBytesFor(width, pixelFormat_);
@@ -293,12 +295,22 @@ uint8_t* TBitmap::ScanLine(int y)
         if (y >= band_.first + band_.rows)
             MoveBandTo(y);
         band_.asked = std::max(band_.asked, y + 1);
-        return FreshBand() + Stride() * static_cast<size_t>(y - band_.first);
+        return BandRows(y, 1, false);
     }
     return BandMemory() + Stride() * static_cast<size_t>(y);
 }
 
 uint8_t* TBitmap::ScanLines(int y, int count)
+{
+    return RowBlock(y, count, false);
+}
+
+uint8_t* TBitmap::RowsToFill(int y, int count)
+{
+    return RowBlock(y, count, true);
+}
+
+uint8_t* TBitmap::RowBlock(int y, int count, bool filled)
 {
     if (y < 0 || count <= 0 || count > height_ - y || !pixels_ || Stride() != static_cast<size_t>(RowBytes()))
         return nullptr;
@@ -308,7 +320,7 @@ uint8_t* TBitmap::ScanLines(int y, int count)
         if (y + count > band_.first + band_.rows)
             MoveBandTo(y);
         band_.asked = y + count;
-        return FreshBand() + Stride() * static_cast<size_t>(y - band_.first);
+        return BandRows(y, count, filled);
     }
     return BandMemory() + Stride() * static_cast<size_t>(y);
 }
@@ -330,11 +342,23 @@ bool TBitmap::PassStoredRows(int y, int count, TStream& source)
     return true;
 }
 
-uint8_t* TBitmap::FreshBand()
+uint8_t* TBitmap::BandRows(int y, int count, bool filled)
 {
     if (band_.stale)
         RenewBand();
-    return BandMemory();
+    const int at = y - band_.first;
+    ClearBandRows(filled ? at : at + count);
+    band_.cleared = std::max(band_.cleared, at + count);
+    return BandMemory() + Stride() * static_cast<size_t>(at);
+}
+
+void TBitmap::ClearBandRows(int end)
+{
+    if (end <= band_.cleared)
+        return;
+    std::memset(BandMemory() + Stride() * static_cast<size_t>(band_.cleared), 0,
+        Stride() * static_cast<size_t>(end - band_.cleared));
+    band_.cleared = end;
 }
 
 const uint8_t* TBitmap::ScanLine(int y) const
@@ -370,8 +394,13 @@ void TBitmap::MoveBandTo(int row)
 {
     const size_t stride = Stride();
     const int bandEnd = std::min(band_.first + band_.rows, height_);
-    if (std::min(bandEnd, row) > band_.first)
-        band_.sink->PutRows(band_.first, std::min(bandEnd, row) - band_.first, FreshBand(), stride);
+    if (std::min(bandEnd, row) > band_.first) {
+        const int count = std::min(bandEnd, row) - band_.first;
+        if (band_.stale)
+            RenewBand();
+        ClearBandRows(count);
+        band_.sink->PutRows(band_.first, count, BandMemory(), stride);
+    }
     // Past the last row, with none skipped, nothing more comes into the band.
     if (bandEnd >= row && row >= height_) {
         band_.lent = nullptr;
@@ -381,6 +410,7 @@ void TBitmap::MoveBandTo(int row)
     RenewBand();
     for (int first = bandEnd; first < row;) {
         const int count = std::min(band_.rows, row - first);
+        ClearBandRows(count);
         band_.sink->PutRows(first, count, BandMemory(), stride);
         // The bitmap's own zero band can be passed on again; lent memory is the sink's now.
         if (band_.lent)
@@ -392,21 +422,17 @@ void TBitmap::MoveBandTo(int row)
 
 void TBitmap::RenewBand()
 {
+    // Memory lent anew, or the bitmap's own, whose rows are cleared as they are used.
     band_.stale = false;
-    // Fresh rows are zero: in memory lent anew, or in the bitmap's own, cleared.
+    band_.cleared = 0;
     if (band_.lending && BorrowBand())
         return;
     band_.lent = nullptr;
-    if (pixels_)
-        std::memset(pixels_.get(), 0, Stride() * static_cast<size_t>(band_.rows));
 }
 
 bool TBitmap::BorrowBand()
 {
-    const size_t bytes = Stride() * static_cast<size_t>(band_.rows);
-    band_.lent = band_.sink->LendBand(bytes);
-    if (band_.lent)
-        std::memset(band_.lent, 0, bytes);
+    band_.lent = band_.sink->LendBand(Stride() * static_cast<size_t>(band_.rows));
     band_.lending = band_.lent != nullptr;
     return band_.lending;
 }

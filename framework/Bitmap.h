@@ -75,6 +75,9 @@ public:
     // none of them has been asked for yet and the band can hold them all. Null otherwise; the reader
     // then goes row by row.
     uint8_t* ScanLines(int y, int count);
+    // ScanLines for a reader that writes every byte of these rows: while rows are passed on, they are
+    // not cleared first.
+    uint8_t* RowsToFill(int y, int count);
     // For a reader whose rows y .. y + count - 1 stand in `source` from its position as the bitmap would
     // hold them, one after the other: while rows are passed on and none of these was asked for, the
     // sink may copy them from there itself (TRowSink::PutStoredRows). True when it did, with the
@@ -127,8 +130,12 @@ private:
     bool BorrowBand();
     // Zero rows for the band's next rows: lent anew while the sink lends, else the bitmap's own.
     void RenewBand();
-    // The band's rows, renewed first if the sink copied rows meanwhile (PassStoredRows).
-    uint8_t* FreshBand();
+    uint8_t* RowBlock(int y, int count, bool filled);
+    // Rows y .. y + count - 1 of the band, which is renewed first if the sink copied rows meanwhile
+    // (PassStoredRows); cleared first, with any before them never handed out, unless `filled`.
+    uint8_t* BandRows(int y, int count, bool filled);
+    // Clears the band's rows from the first not yet cleared or handed out up to `end`.
+    void ClearBandRows(int end);
     uint8_t* BandMemory() const { return band_.lent ? band_.lent : pixels_.get(); }
     size_t Stride() const { return (RowBytes() + size_t{3}) & ~size_t{3}; }
 
@@ -150,6 +157,7 @@ private:
         uint8_t* lent = nullptr; // the sink's memory that holds the band (TRowSink::LendBand)
         bool lending = false; // the sink lends the band's memory
         bool stale = false; // the band's memory must be renewed before its rows are used
+        int cleared = 0; // the band's first rows that are zero or were handed out; the rest hold anything
     } band_;
 };
 

@@ -7,6 +7,7 @@
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <jpeglib.h>
 #include <utility>
 
@@ -132,11 +133,18 @@ void DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap)
     const bool inverted = cinfo.saw_Adobe_marker;
     while (cinfo.output_scanline < cinfo.output_height) {
         const int y = static_cast<int>(cinfo.output_scanline);
-        JSAMPROW row = cmyk ? cmykRow.data() : bitmap.ScanLine(y);
+        // libjpeg writes the whole row.
+        JSAMPROW row = cmyk ? cmykRow.data() : bitmap.RowsToFill(y, 1);
+        if (!row)
+            row = bitmap.ScanLine(y);
         JDIMENSION got = 0;
         decompressor.Guard([&] { got = jpeg_read_scanlines(&cinfo, &row, 1); });
-        if (got == 0)
-            break;  // cannot happen with data in memory; guards against looping forever
+        if (got == 0) {
+            // Cannot happen with data in memory; guards against looping forever.
+            if (!cmyk)
+                std::memset(row, 0, static_cast<size_t>(bitmap.RowBytes()));
+            break;
+        }
         if (cmyk) {
             uint8_t* dest = bitmap.ScanLine(y);
             for (JDIMENSION x = 0; x < cinfo.output_width; ++x) {

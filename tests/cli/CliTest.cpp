@@ -338,16 +338,29 @@ TEST_F(CliTest, LargeStreamedPicturesConvertToThePictureTheyHold)
         });
     };
 
-    // An uncompressed RGB TIFF in strips of 50 rows, cut after `keep` bytes of pixels: the rest of the
-    // picture it holds is then zero.
-    auto tiffFile = [&](const std::string& name, TBitmap& b, size_t keep = SIZE_MAX) {
+    // An RGB TIFF in strips of 50 rows, uncompressed or in PackBits literals, cut after `keep` bytes of strip
+    // data: the pixels whose bytes were cut off are then zero in the picture it holds.
+    auto tiffFile = [&](const std::string& name, TBitmap& b, bool packBits, size_t keep = SIZE_MAX) {
         return save(name, [&](TStream& s) {
             const auto rowBytes = static_cast<size_t>(b.RowBytes());
-            std::vector<uint8_t> pixels;
-            for (int y = 0; y < b.Height(); ++y)
-                for (size_t i = 0; i < rowBytes; i += 3)
-                    pixels.insert(pixels.end(), { b.ScanLine(y)[i + 2], b.ScanLine(y)[i + 1], b.ScanLine(y)[i] });
             const int strips = (b.Height() + 49) / 50;
+            // The strips' bytes, and for each the pixel byte it carries (SIZE_MAX: a PackBits count).
+            std::vector<uint8_t> data;
+            std::vector<size_t> origin;
+            std::vector<uint32_t> starts, counts;
+            for (int strip = 0; strip < strips; ++strip) {
+                starts.push_back(static_cast<uint32_t>(data.size()));
+                const size_t from = rowBytes * 50 * strip, to = rowBytes * std::min(50 * (strip + 1), b.Height());
+                for (size_t i = from; i < to; ++i) {
+                    if (packBits && (i - from) % 128 == 0) {
+                        data.push_back(static_cast<uint8_t>(std::min<size_t>(128, to - i) - 1));
+                        origin.push_back(SIZE_MAX);
+                    }
+                    data.push_back(b.ScanLine(static_cast<int>(i / rowBytes))[i % rowBytes / 3 * 3 + 2 - i % 3]);
+                    origin.push_back(i);
+                }
+                counts.push_back(static_cast<uint32_t>(data.size()) - starts.back());
+            }
             auto le = [](std::vector<uint8_t>& out, uint32_t v, int bytes) {
                 for (int i = 0; i < bytes; ++i)
                     out.push_back(static_cast<uint8_t>(v >> 8 * i));
@@ -355,12 +368,12 @@ TEST_F(CliTest, LargeStreamedPicturesConvertToThePictureTheyHold)
             std::vector<uint8_t> file;
             le(file, 0x002A4949, 4);
             le(file, 8, 4);
-            const uint32_t entries = 9, offsets = 8 + 2 + entries * 12 + 4, counts = offsets + 4 * strips,
-                           first = counts + 4 * strips;
+            const uint32_t entries = 9, offsets = 8 + 2 + entries * 12 + 4, sizes = offsets + 4 * strips,
+                           first = sizes + 4 * strips;
             le(file, entries, 2);
-            const uint32_t tags[9][3]
-                = { { 256, 4, uint32_t(b.Width()) }, { 257, 4, uint32_t(b.Height()) }, { 258, 3, 8 }, { 259, 3, 1 },
-                      { 262, 3, 2 }, { 273, 4, offsets }, { 277, 3, 3 }, { 278, 4, 50 }, { 279, 4, counts } };
+            const uint32_t tags[9][3] = { { 256, 4, uint32_t(b.Width()) }, { 257, 4, uint32_t(b.Height()) },
+                { 258, 3, 8 }, { 259, 3, packBits ? 32773u : 1u }, { 262, 3, 2 }, { 273, 4, offsets }, { 277, 3, 3 },
+                { 278, 4, 50 }, { 279, 4, sizes } };
             for (const auto& [tag, type, value] : tags) {
                 le(file, tag, 2);
                 le(file, type, 2);
@@ -368,15 +381,16 @@ TEST_F(CliTest, LargeStreamedPicturesConvertToThePictureTheyHold)
                 le(file, value, 4);
             }
             le(file, 0, 4);
-            for (int i = 0; i < strips; ++i)
-                le(file, static_cast<uint32_t>(first + rowBytes * 50 * i), 4);
-            for (int i = 0; i < strips; ++i)
-                le(file, static_cast<uint32_t>(rowBytes * std::min(50, b.Height() - 50 * i)), 4);
-            file.insert(file.end(), pixels.begin(), pixels.begin() + std::min(keep, pixels.size()));
+            for (const uint32_t start : starts)
+                le(file, first + start, 4);
+            for (const uint32_t count : counts)
+                le(file, count, 4);
+            file.insert(file.end(), data.begin(), data.begin() + std::min(keep, data.size()));
             s.WriteBuffer(file.data(), static_cast<int64_t>(file.size()));
-            // Bytes cut off read as zero, in the bitmap's blue, green, red order.
-            for (size_t i = keep; i < pixels.size(); ++i)
-                b.ScanLine(static_cast<int>(i / rowBytes))[i % rowBytes / 3 * 3 + 2 - i % 3] = 0;
+            for (size_t i = keep; i < data.size(); ++i)
+                if (origin[i] != SIZE_MAX)
+                    b.ScanLine(static_cast<int>(origin[i] / rowBytes))[origin[i] % rowBytes / 3 * 3 + 2 - origin[i] % 3]
+                        = 0;
         });
     };
 
@@ -386,7 +400,7 @@ TEST_F(CliTest, LargeStreamedPicturesConvertToThePictureTheyHold)
     const TBitmap rgb = noise(pf24bit, 701, 1100);
     const TBitmap rgb640 = noise(pf24bit, 640, 1100);
     const TBitmap rgba = noise(pf32bit, 640, 900);
-    TBitmap tiff = noise(pf24bit, 701, 1100), cut = noise(pf24bit, 640, 1100);
+    TBitmap tiff = noise(pf24bit, 701, 1100), cut = noise(pf24bit, 640, 1100), packed = noise(pf24bit, 640, 1100);
     const TBitmap grey = noise(pf8bit, 1201, 1000, greys);
     const TBitmap bits = noise(pf1bit, 5000, 2000, { { 255, 255, 255, 0 }, { 0, 0, 0, 0 } });
     const std::vector<std::pair<fs::path, const TBitmap*>> files = {
@@ -405,8 +419,9 @@ TEST_F(CliTest, LargeStreamedPicturesConvertToThePictureTheyHold)
         { netpbmFile("bits.pbm", "P4", bits), &bits },
         { sgiFile("rgb.sgi", rgb), &rgb },
         { sgiFile("rgba.sgi", rgba), &rgba },
-        { tiffFile("rgb.tif", tiff), &tiff },
-        { tiffFile("cut.tif", cut, 640 * 3 * 777 + 1000), &cut },
+        { tiffFile("rgb.tif", tiff, false), &tiff },
+        { tiffFile("cut.tif", cut, false, 640 * 3 * 777 + 1000), &cut },
+        { tiffFile("packbits-cut.tif", packed, true, 640 * 3 * 600 + 1000), &packed },
     };
     const fs::path out = dir_ / "streamed.pam";
     for (const auto& [file, picture] : files) {

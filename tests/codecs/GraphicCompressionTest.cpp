@@ -42,10 +42,13 @@ DecodeResult DecodeWith(
     const size_t outputSize = static_cast<size_t>(std::max(unpackedSize, 0));
     Bytes output(outputSize + kGuard, kGuardByte);
     std::copy(initial.begin(), initial.begin() + std::min(initial.size(), outputSize), output.begin());
+    const Bytes before = output;
     const uint8_t* source = input.get();
-    decoder.Decode(source, input.get() + packed.size(), output.data(), packedSize, unpackedSize);
-    EXPECT_TRUE(std::all_of(output.begin() + outputSize, output.end(), [](uint8_t b) { return b == kGuardByte; }))
-        << "wrote past unpackedSize";
+    const size_t written = decoder.Decode(source, input.get() + packed.size(), output.data(), packedSize, unpackedSize);
+    EXPECT_LE(written, outputSize);
+    EXPECT_TRUE(std::equal(
+        output.begin() + std::min(written, outputSize), output.end(), before.begin() + std::min(written, outputSize)))
+        << "wrote past what it says it wrote, or past unpackedSize";
     output.resize(outputSize);
     return { output, source - input.get() };
 }
