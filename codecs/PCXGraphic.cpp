@@ -1,6 +1,7 @@
 #include "codecs/PCXGraphic.h"
 
 #include "codecs/GraphicCompression.h"
+#include "codecs/GraphicFormats.h"
 #include "framework/DialogHooks.h"
 #include "framework/Exception.h"
 #include "framework/Palette.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 KAVREL_DEFINE_GRAPHIC_CLASS(TPCXGraphic, TBitmap)
@@ -132,7 +134,8 @@ HPALETTE MakePalette(const PcxHeader& h, TPixelFormat format, TStream& stream)
 }
 
 // One image row of `planes` planes of `bytesPerLine` bytes each into a bitmap row.
-void ConvertRow(const uint8_t* src, int bytesPerLine, int width, TPixelFormat format, uint8_t* dest)
+// A row of the bitmap from a row of the file's planes; 24-bit rows come red first when `rgbRows`.
+void ConvertRow(const uint8_t* src, int bytesPerLine, int width, TPixelFormat format, bool rgbRows, uint8_t* dest)
 {
     switch (format) {
     case pf1bit: std::memcpy(dest, src, (static_cast<size_t>(width) + 7) / 8); break;
@@ -155,11 +158,10 @@ void ConvertRow(const uint8_t* src, int bytesPerLine, int width, TPixelFormat fo
         const uint8_t* red = src;
         const uint8_t* green = src + bytesPerLine;
         const uint8_t* blue = src + 2 * bytesPerLine;
-        for (int x = 0; x < width; ++x) {
-            dest[3 * x] = blue[x];
-            dest[3 * x + 1] = green[x];
-            dest[3 * x + 2] = red[x];
-        }
+        // The routine puts its first plane last.
+        if (rgbRows)
+            std::swap(red, blue);
+        RgbPlanesToBgr(red, green, blue, dest, 8, width * 3);
         break;
     }
     }
@@ -198,6 +200,7 @@ void TPCXGraphic::LoadStream(TStream& stream)
     SetPixelFormat(format);
     if (format != pf24bit)
         SetPalette(MakePalette(h, format, stream));
+    const bool rgbRows = UseRgbRows();
     SetSize(width, height);
 
     // The rows come a few at a time from packed bytes read in chunks, so that the bitmap is the only
@@ -242,8 +245,9 @@ void TPCXGraphic::LoadStream(TStream& stream)
         if (got == 0)
             break;
         std::fill(line.begin() + static_cast<ptrdiff_t>(got), line.end(), 0);
-        ConvertRow(line.data(), h.bytesPerLine, width, format, ScanLine(y));
+        ConvertRow(line.data(), h.bytesPerLine, width, format, rgbRows, ScanLine(y));
     }
+    FinishRows();
 }
 
 void TPCXGraphic::SaveStream(TStream&)

@@ -10,6 +10,12 @@ class TPCXGraphic : public TBitmap {
     KAVREL_DECLARE_GRAPHIC_CLASS(TPCXGraphic)
 public:
     void LoadStream(TStream& stream) override;
+    // Rows come top row first.
+    bool StreamRowsTo(TRowSink* sink) override
+    {
+        SetRowSink(sink);
+        return true;
+    }
     // Saving a PCX picture writes nothing.
     void SaveStream(TStream& stream) override;
     // A file is never left empty: the picture is saved as a Windows bitmap.
