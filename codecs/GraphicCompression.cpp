@@ -407,11 +407,11 @@ size_t TPCXRunReader::Read(uint8_t* dest, size_t count)
                 // What the output held where the word goes, for the bytes the word does not fill.
                 uint64_t saved;
                 std::memcpy(&saved, out, 8);
-                const auto put = [&](uint64_t bytes, size_t count) KAVREL_ALWAYS_INLINE {
-                    bytes &= kLowBytes[count];
+                const auto put = [&](uint64_t bytes, size_t n) KAVREL_ALWAYS_INLINE {
+                    bytes &= kLowBytes[n];
                     word |= bytes << 8 * held;
                     std::memcpy(out, &word, 8);
-                    const size_t total = held + count;
+                    const size_t total = held + n;
                     const bool full = total >= 8;
                     word = full ? bytes >> 8 * (7 - held) >> 8 : word;
                     out += full ? 8 : 0;

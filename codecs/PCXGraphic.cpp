@@ -133,8 +133,8 @@ HPALETTE MakePalette(const PcxHeader& h, TPixelFormat format, TStream& stream)
     return CreatePalette(log);
 }
 
-// One image row of `planes` planes of `bytesPerLine` bytes each into a bitmap row.
-// A row of the bitmap from a row of the file's planes; 24-bit rows come red first when `rgbRows`.
+// One image row of `planes` planes of `bytesPerLine` bytes each into a bitmap row; 24-bit rows come
+// red first when `rgbRows`.
 void ConvertRow(const uint8_t* src, int bytesPerLine, int width, TPixelFormat format, bool rgbRows, uint8_t* dest)
 {
     switch (format) {

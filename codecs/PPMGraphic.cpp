@@ -262,7 +262,8 @@ void TPPMGraphic::LoadImage(int kind)
             = static_cast<int>(std::clamp<size_t>(kBlockBytes / rowBytes, 1, static_cast<size_t>(height)));
         for (int y = 0; y < height;) {
             int n = std::min(blockRows, height - y);
-            uint8_t* rows = ScanLines(y, n);
+            // Every byte is read, or the load fails.
+            uint8_t* rows = RowsToFill(y, n);
             if (!rows) {
                 n = 1;
                 rows = ScanLine(y);

@@ -620,11 +620,10 @@ void TTIFFGraphic::LoadStream(TStream& stream)
         // Stored rows that need no conversion may be copied by the row sink itself; otherwise rows that
         // need none are read or decoded straight into the bitmap, and what the data does not fill
         // is cleared, as in a strip.
-        bool passed = false;
-        if (copiedRows && !decoder && heldBytes > 0) {
+        if (heldBytes > 0)
             stream.SetPosition(at);
-            passed = PassStoredRows(static_cast<int>(y), static_cast<int>(heldRows), stream);
-        }
+        const bool passed = copiedRows && !decoder && heldBytes > 0
+            && PassStoredRows(static_cast<int>(y), static_cast<int>(heldRows), stream);
         uint8_t* const rowsInPlace
             = copiedRows && !passed ? RowsToFill(static_cast<int>(y), static_cast<int>(heldRows)) : nullptr;
         if (!passed && !rowsInPlace && strip.size() < heldBytes)
@@ -632,7 +631,6 @@ void TTIFFGraphic::LoadStream(TStream& stream)
         uint8_t* const target = rowsInPlace ? rowsInPlace : strip.data();
 
         if (heldBytes > 0 && !passed) {
-            stream.SetPosition(at);
             if (decoder) {
                 packed.resize(packedSize);
                 const auto got = static_cast<size_t>(stream.Read(packed.data(), static_cast<int64_t>(packedSize)));

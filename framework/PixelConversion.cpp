@@ -177,12 +177,17 @@ bool CarriesAlpha(const TBitmap& bitmap)
 {
     if (bitmap.PixelFormat() != pf32bit)
         return false;
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        const uint8_t* row = bitmap.ScanLine(y);
-        for (int x = 0; x < bitmap.Width(); ++x)
-            if (row[4 * x + 3] != 0)
-                return true;
-    }
+    for (int y = 0; y < bitmap.Height(); ++y)
+        if (RowCarriesAlpha(bitmap.ScanLine(y), bitmap.Width()))
+            return true;
+    return false;
+}
+
+bool RowCarriesAlpha(const uint8_t* row, int width)
+{
+    for (int x = 0; x < width; ++x)
+        if (row[4 * x + 3] != 0)
+            return true;
     return false;
 }
 

@@ -27,6 +27,8 @@ void SwapRedAndBlue(const uint8_t* source, uint8_t* dest, size_t pixels);
 // Whether a pf32bit bitmap's fourth byte carries alpha: a fourth byte that is 0 everywhere is taken as
 // unused (the usual case in 32-bit Windows bitmaps). False for every other format.
 bool CarriesAlpha(const TBitmap& bitmap);
+// The same for one row of `width` 32-bit pixels.
+bool RowCarriesAlpha(const uint8_t* row, int width);
 
 // Maps colours to the nearest entry of a colour table, with a cache on 15-bit colours.
 class TColorMatcher {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "framework/Bitmap.h"
-#include "framework/Stream.h"
 
 #include <cstddef>
 #include <cstdint>

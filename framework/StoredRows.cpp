@@ -28,7 +28,7 @@ void ReadStoredRows(TStream& stream, TBitmap& bitmap, int64_t dataStart, size_t 
         const auto bytes = static_cast<int64_t>(storedBytes) * n;
         stream.SetPosition(dataStart + static_cast<int64_t>(storedBytes) * (topFirst ? y : height - y - n));
         if (!convert && topFirst && storedBytes == rowBytes) {
-            if (uint8_t* rows = bitmap.ScanLines(y, n)) {
+            if (uint8_t* rows = bitmap.RowsToFill(y, n)) {
                 stream.ReadBuffer(rows, bytes);
                 if (swapRedAndBlue)
                     SwapRedAndBlue(rows, rows, pixels * static_cast<size_t>(n));

@@ -26,7 +26,8 @@ void PrepareFuzzing()
 namespace {
 
 // Copies every row it is given, so that the sanitizers see rows handed on out of bounds. It lends the
-// first band and then none, so that lent bands and the bitmap's own taking over are both gone through.
+// first band and then none, so that lent bands and the bitmap's own taking over are both gone through,
+// and takes every other offer of stored rows, reading them from the source.
 class TouchingSink : public TRowSink {
 public:
     uint8_t* LendBand(size_t bytes) override
@@ -45,12 +46,20 @@ public:
         for (int i = 0; i < count; ++i)
             std::memcpy(row_.data(), rows + stride * static_cast<size_t>(i), row_.size());
     }
+    bool PutStoredRows(int, int count, TStream& source) override
+    {
+        if (offers_++ % 2 == 0)
+            return false;
+        for (int i = 0; i < count && source.Read(row_.data(), static_cast<int64_t>(row_.size())) > 0; ++i) { }
+        return true;
+    }
     void Finish() override { }
 
 private:
     std::vector<uint8_t> row_;
     std::vector<uint8_t> lent_;
     int lends_ = 0;
+    int offers_ = 0;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "framework/Exception.h"
 #include "framework/PixelConversion.h"
 #include "framework/RowSink.h"
+#include "framework/Stream.h"
 
 #include <array>
 #include <gtest/gtest.h>

@@ -88,11 +88,8 @@ void TPamWriter::PutRows(int first, int count, const uint8_t* rows, size_t strid
         if (first == 0 && count == height_) {
             // The whole picture at once (from a reader that keeps it whole): written from where it is.
             bool alpha = false;
-            for (int i = 0; i < count && !alpha; ++i) {
-                const uint8_t* row = rows + stride * static_cast<size_t>(i);
-                for (int x = 0; x < width_ && !alpha; ++x)
-                    alpha = row[4 * x + 3] != 0;
-            }
+            for (int i = 0; i < count && !alpha; ++i)
+                alpha = RowCarriesAlpha(rows + stride * static_cast<size_t>(i), width_);
             WriteHeader(alpha);
         } else {
             kept_ = std::make_unique<TBitmap>();
